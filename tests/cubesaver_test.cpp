@@ -1,0 +1,145 @@
+// cubesaver run for real on private Xvfb servers: its picture, how it ends, how it fails
+#include "support.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <regex>
+
+namespace
+{
+
+const std::string program = CUBESAVER_PATH;
+
+// a screenshot can catch the screen mid-update, so try a few
+int stamps_on_screen(Display *display, const std::vector<position> &positions, double &when)
+{
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        when = now_seconds();
+        const int k = matching_stamps(read_picture(display), positions);
+        if (k >= 0)
+            return k;
+    }
+    return -1;
+}
+
+struct running {
+    xserver server;
+    process child;
+
+    running(const std::string &geometry, const std::vector<std::string> &args = {})
+        : server(start_xserver(geometry)), child(spawn(program, server.name, args))
+    {
+        // the first cube shows once set-up, and so the mouse snapshot, is done
+        if (!wait_for_red(server.display, 20))
+            ADD_FAILURE() << "no cube on the screen";
+    }
+    ~running()
+    {
+        kill_process(child);
+        stop_xserver(server);
+    }
+};
+
+void expect_clean_exit(running &run)
+{
+    const int status = wait_exit(run.child, 5);
+    ASSERT_NE(status, -1) << "still running after the move";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+    EXPECT_EQ(read_file(run.child.out_path), "");
+    EXPECT_EQ(read_file(run.child.err_path), "");
+}
+
+struct screen_case {
+    const char *geometry;
+    std::vector<std::string> args;
+};
+
+void PrintTo(const screen_case &c, std::ostream *out)
+{
+    *out << c.geometry << (c.args.empty() ? "" : " with arguments");
+}
+
+class picture : public testing::TestWithParam<screen_case>
+{
+};
+
+TEST_P(picture, equals_the_model_and_grows_at_the_tick_rate)
+{
+    running run(GetParam().geometry, GetParam().args);
+    const auto positions = glibc_positions(20 * 240);
+    double t1, t2;
+    const int k1 = stamps_on_screen(run.server.display, positions, t1);
+    sleep(3);
+    const int k2 = stamps_on_screen(run.server.display, positions, t2);
+    ASSERT_GE(k1, 0) << "the first picture matches no number of stamps";
+    ASSERT_GT(k2, 0) << "the second picture matches no number of stamps";
+    const double rate = (k2 - k1) / (t2 - t1);
+    EXPECT_GT(rate, 60);
+    EXPECT_LT(rate, 240);
+
+    // the match covers blocks cut off at both far edges
+    bool right = false, bottom = false;
+    for (int i = 0; i < k2; ++i) {
+        right = right || positions[i].column > picture_width - 30;
+        bottom = bottom || positions[i].row > picture_height - 30;
+    }
+    EXPECT_TRUE(right && bottom);
+}
+
+INSTANTIATE_TEST_SUITE_P(screens, picture,
+                         testing::Values(screen_case{"640x480x16", {}},
+                                         screen_case{"640x480x16", {"--help", "-q", "x y"}},
+                                         screen_case{"800x600x24", {}}));
+
+TEST(exit, keys_and_buttons_do_nothing_and_a_move_along_x_ends_it)
+{
+    running run("640x480x16");
+    Display *display = run.server.display;
+    press_keys(display, {"Escape", "q", "space", "Return"});
+    click_buttons(display, {1, 2, 3});
+    ASSERT_EQ(wait_exit(run.child, 1.5), -1) << "a key or a button ended it";
+
+    int x, y;
+    pointer_position(display, x, y);
+    move_pointer(display, x + 1, y);
+    expect_clean_exit(run);
+}
+
+TEST(exit, a_move_along_y_ends_it)
+{
+    running run("640x480x16");
+    int x, y;
+    pointer_position(run.server.display, x, y);
+    move_pointer(run.server.display, x, y + 1);
+    expect_clean_exit(run);
+}
+
+void expect_failure(process child, const std::string &message)
+{
+    const int status = wait_exit(child, 20);
+    ASSERT_NE(status, -1) << "still running";
+    EXPECT_FALSE(WIFSIGNALED(status)) << "signal " << WTERMSIG(status);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "wait status " << status;
+    EXPECT_TRUE(std::regex_match(read_file(child.err_path), std::regex(message)))
+        << read_file(child.err_path);
+    EXPECT_EQ(read_file(child.out_path), "");
+    kill_process(child);
+}
+
+TEST(failure, no_reachable_display_exits_1_with_one_line)
+{
+    const std::string line = "cubesaver: cannot [^:\n]+: [^\n]+\n";
+    expect_failure(spawn(program, ""), line);
+    expect_failure(spawn(program, ":65000"), line);
+}
+
+TEST(failure, a_screen_smaller_than_the_mode_exits_1)
+{
+    xserver server = start_xserver("320x240x16");
+    expect_failure(spawn(program, server.name),
+                   "cubesaver: cannot set the 640x480 16-bit full-screen mode: [^\n]+\n");
+    stop_xserver(server);
+}
+
+} // namespace
