@@ -75,6 +75,7 @@ TEST_P(picture, equals_the_model_and_grows_at_the_tick_rate)
     ASSERT_GE(k1, 0) << "the first picture matches no number of stamps";
     ASSERT_GT(k2, 0) << "the second picture matches no number of stamps";
     const double rate = (k2 - k1) / (t2 - t1);
+    RecordProperty("stamps_per_second", std::to_string(rate));
     EXPECT_GT(rate, 60);
     EXPECT_LT(rate, 240);
 
