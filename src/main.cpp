@@ -118,6 +118,11 @@ void engine()
     check_screen_size();
     if (set_gfx_mode(GFX_AUTODETECT_FULLSCREEN, screen_width, screen_height, 0, 0) != 0)
         die(mode_failure);
+#ifdef ALLEGRO_WINDOWS
+    // the mode switch puts the speed back to two counts a pixel, and windows
+    // mice are relative, so a one-count move would leave mouse_x as it was
+    set_mouse_speed(1, 1);
+#endif
     buffer = create_bitmap(screen_width, screen_height);
     if (!buffer)
         die("cannot create the back buffer", "out of memory");
