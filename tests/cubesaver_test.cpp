@@ -11,18 +11,6 @@ namespace
 
 const std::string program = CUBESAVER_PATH;
 
-// a screenshot can catch the screen mid-update, so try a few
-int stamps_on_screen(Display *display, const std::vector<position> &positions, double &when)
-{
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        when = now_seconds();
-        const int k = matching_stamps(read_picture(display), positions);
-        if (k >= 0)
-            return k;
-    }
-    return -1;
-}
-
 struct running {
     xserver server;
     process child;

@@ -270,6 +270,15 @@ std::vector<position> glibc_positions(int count)
     return stamp_positions(count, [] { return rand(); });
 }
 
+std::vector<position> msvcrt_positions(int count)
+{
+    uint32_t state = 1;
+    return stamp_positions(count, [&state] {
+        state = state * 214013 + 2531011;
+        return static_cast<int>((state >> 16) & 0x7fff);
+    });
+}
+
 int matching_stamps(const std::vector<uint8_t> &picture, const std::vector<position> &positions)
 {
     std::vector<uint8_t> model(picture.size(), black_pixel);
@@ -280,4 +289,15 @@ int matching_stamps(const std::vector<uint8_t> &picture, const std::vector<posit
             return -1;
         stamp(model, positions[k]);
     }
+}
+
+int stamps_on_screen(Display *display, const std::vector<position> &positions, double &when)
+{
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        when = now_seconds();
+        const int k = matching_stamps(read_picture(display), positions);
+        if (k >= 0)
+            return k;
+    }
+    return -1;
 }
