@@ -4,7 +4,7 @@ top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
 
 build_packages=(g++ cmake make pkg-config liballegro4-dev)
-test_packages=(xvfb libx11-dev libxtst-dev libgtest-dev)
+test_packages=(xvfb libx11-dev libxtst-dev libgtest-dev dpkg-dev man-db)
 
 # install the Debian packages that are missing, or say how to
 need_packages() {

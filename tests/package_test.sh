@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# makes the .deb from a build folder and checks what it holds and needs
+# usage: package_test.sh BUILD-DIR VERSION
+set -euo pipefail
+build=$1 version=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "package: $*" >&2; exit 1; }
+
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >/dev/null
+deb=$work/cubesaver_${version}_$(dpkg --print-architecture).deb
+[ -f "$deb" ] || fail "no $(basename "$deb") in: $(ls "$work")"
+
+files=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
+expected=$(printf '%s\n' ./usr/bin/cubesaver ./usr/share/doc/cubesaver/LICENSE \
+    ./usr/share/doc/cubesaver/README.md ./usr/share/man/man6/cubesaver.6)
+[ "$files" = "$expected" ] || fail "files are:"$'\n'"$files"
+
+field() { dpkg-deb --field "$deb" "$1"; }
+[ "$(field Version)" = "$version" ] || fail "version $(field Version)"
+[ "$(field Section)" = games ] || fail "section $(field Section)"
+grep -Eq '(^|, )liballegro4\.4 \(' <<<"$(field Depends)" || fail "depends: $(field Depends)"
+[ "$(field Description | wc -l)" -gt 1 ] || fail "no long description"
+
+# the packaged files themselves: the manual renders cleanly, the binary runs
+dpkg-deb --extract "$deb" "$work/root"
+page=$work/root/usr/share/man/man6/cubesaver.6
+warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+[ -z "$warnings" ] || fail "manual page warnings: $warnings"
+MANWIDTH=80 man -l "$page" | grep -q "cubesaver $version" || fail "manual page lacks the version"
+status=0
+message=$(env -u DISPLAY "$work/root/usr/bin/cubesaver" 2>&1) || status=$?
+[ "$status" -eq 1 ] && [[ $message == "cubesaver: cannot "* ]] ||
+    fail "packaged binary with no display: status $status, said: $message"
+echo "package ok: $(basename "$deb"), Depends: $(field Depends)"
