@@ -62,11 +62,17 @@ int channel(unsigned long pixel, unsigned long mask)
     return static_cast<int>(((pixel & mask) >> shift) * 255 / top);
 }
 
-void stamp(std::vector<uint8_t> &model, position at)
+// a red square with a black outline, as the floor draws it
+char square_pixel(int x, int y)
+{
+    return x == 0 || y == 0 || x == 29 || y == 29 ? '#' : 'r';
+}
+
+void stamp(std::vector<uint8_t> &model, position at, stamp_shape shape)
 {
     for (int y = 0; y < 30; ++y)
         for (int x = 0; x < 30; ++x) {
-            const char c = block_rows[y][x];
+            const char c = shape == stamp_shape::cube ? block_rows[y][x] : square_pixel(x, y);
             const int row = at.row + y;
             const int column = at.column + x;
             if (c == '.' || row >= picture_height || column >= picture_width)
@@ -158,7 +164,7 @@ int wait_exit(process &child, double seconds)
             child.pid = -1;
             return status;
         }
-        sleep_seconds(0.01);
+        sleep_seconds(0.0002);
     } while (now_seconds() < end);
     return -1;
 }
@@ -215,7 +221,7 @@ bool wait_for_red(Display *display, double seconds)
         for (uint8_t kind : read_picture(display))
             if (kind == red_pixel)
                 return true;
-        sleep_seconds(0.02);
+        sleep_seconds(0.002);
     } while (now_seconds() < end);
     return false;
 }
@@ -279,23 +285,29 @@ std::vector<position> msvcrt_positions(int count)
     });
 }
 
-int matching_stamps(const std::vector<uint8_t> &picture, const std::vector<position> &positions)
+int matching_stamps(const std::vector<uint8_t> &picture, const std::vector<position> &positions,
+                    stamp_shape shape)
 {
     std::vector<uint8_t> model(picture.size(), black_pixel);
+    int found = -1;
     for (size_t k = 0;; ++k) {
-        if (model == picture)
-            return static_cast<int>(k);
+        if (model == picture) {
+            if (found >= 0)
+                return -1;
+            found = static_cast<int>(k);
+        }
         if (k == positions.size())
-            return -1;
-        stamp(model, positions[k]);
+            return found;
+        stamp(model, positions[k], shape);
     }
 }
 
-int stamps_on_screen(Display *display, const std::vector<position> &positions, double &when)
+int stamps_on_screen(Display *display, const std::vector<position> &positions, double &when,
+                     stamp_shape shape)
 {
     for (int attempt = 0; attempt < 10; ++attempt) {
         when = now_seconds();
-        const int k = matching_stamps(read_picture(display), positions);
+        const int k = matching_stamps(read_picture(display), positions, shape);
         if (k >= 0)
             return k;
     }

@@ -60,8 +60,12 @@ std::vector<position> stamp_positions(int count, const std::function<int()> &nex
 std::vector<position> glibc_positions(int count);
 // rand() of the windows c runtime, which also starts as if seeded with 1
 std::vector<position> msvcrt_positions(int count);
-// the k for which the model after k stamps equals the picture, or -1
-int matching_stamps(const std::vector<uint8_t> &picture, const std::vector<position> &positions);
+// what is stamped: the program's cube, or the benchmark floor's outlined square
+enum class stamp_shape { cube, square };
+// the one k for which the model after k stamps equals the picture, or -1
+int matching_stamps(const std::vector<uint8_t> &picture, const std::vector<position> &positions,
+                    stamp_shape shape = stamp_shape::cube);
 // the same for the screen, retried as a screenshot can catch it mid-update;
 // when is the time of the screenshot that matched
-int stamps_on_screen(Display *display, const std::vector<position> &positions, double &when);
+int stamps_on_screen(Display *display, const std::vector<position> &positions, double &when,
+                     stamp_shape shape = stamp_shape::cube);
