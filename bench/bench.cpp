@@ -1,0 +1,329 @@
+// cubesaver measured from outside on private Xvfb servers, beside the library's floor
+// usage: bench [--quick] [--json FILE]
+#include "support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+
+namespace
+{
+
+const std::string program = CUBESAVER_PATH;
+const std::string floor_program = FLOOR_PATH;
+const std::string upload_counter = COUNT_UPLOADS_PATH;
+constexpr double ticks_per_second = 120;
+constexpr double frame_pixels = picture_width * picture_height;
+
+struct settings {
+    double window;       // the long window, for the program idle
+    double short_window; // for the other windows
+    int runs;            // of each windowed measurement
+    int latency_runs;    // of exit latency and start-up
+};
+
+// one run's figures, by name; a run measures only some of them
+using sample = std::map<std::string, double>;
+
+// processes that keep every core busy beside the one measured
+std::vector<pid_t> start_load()
+{
+    std::vector<pid_t> hogs;
+    for (int i = 0; i < 2; ++i) {
+        const pid_t pid = fork();
+        if (pid == 0)
+            for (volatile unsigned spin = 0;; spin = spin + 1) {
+            }
+        hogs.push_back(pid);
+    }
+    return hogs;
+}
+
+void stop_load(const std::vector<pid_t> &hogs)
+{
+    for (pid_t pid : hogs) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+double cpu_seconds(pid_t pid)
+{
+    std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 0; i < 13 && fields >> field; ++i)
+        if (i >= 11)
+            ticks += std::stod(field); // utime and stime
+    return ticks / sysconf(_SC_CLK_TCK);
+}
+
+// a line of /proc/PID/status, in MiB
+double status_mib(pid_t pid, const std::string &key)
+{
+    std::istringstream status(read_file("/proc/" + std::to_string(pid) + "/status"));
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(key + ":", 0) == 0)
+            return std::stod(line.substr(key.size() + 1)) / 1024;
+    return NAN;
+}
+
+struct run_options {
+    std::string path{};
+    std::vector<std::string> args{};
+    double window = 0;   // 0: start it and end it, nothing between
+    bool stamps = false; // count stamps from the screen
+    stamp_shape shape = stamp_shape::cube;
+    bool loaded = false;
+    bool move = true; // end it with a move, or else kill it
+};
+
+// pixels uploaded by the preloaded counter, in a file mapped here too
+struct uploads {
+    std::string path = "/tmp/cubesaver-uploads-XXXXXX";
+    std::atomic<uint64_t> *count = nullptr;
+    uploads()
+    {
+        const int fd = mkstemp(path.data());
+        if (fd < 0 || ftruncate(fd, sizeof(uint64_t)) != 0)
+            throw std::runtime_error("cannot make the upload counter");
+        void *p = mmap(nullptr, sizeof(uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        close(fd);
+        if (p == MAP_FAILED)
+            throw std::runtime_error("cannot map the upload counter");
+        count = static_cast<std::atomic<uint64_t> *>(p);
+    }
+    ~uploads()
+    {
+        munmap(count, sizeof(uint64_t));
+        unlink(path.c_str());
+    }
+};
+
+sample run_once(const run_options &run)
+{
+    sample figures;
+    xserver server = start_xserver("640x480x16");
+    const auto hogs = run.loaded ? start_load() : std::vector<pid_t>{};
+    uploads uploaded;
+    setenv("CUBESAVER_UPLOADS", uploaded.path.c_str(), 1);
+    setenv("LD_PRELOAD", upload_counter.c_str(), 1);
+    const double spawned = now_seconds();
+    process child = spawn(run.path, server.name, run.args);
+    unsetenv("LD_PRELOAD");
+    if (!wait_for_red(server.display, 20))
+        throw std::runtime_error(run.path + ": nothing red on the screen");
+    figures["startup_ms"] = (now_seconds() - spawned) * 1000;
+
+    if (run.window > 0) {
+        const auto positions = glibc_positions(static_cast<int>((run.window + 30) * 240));
+        double t1 = now_seconds(), t2;
+        const int k1 = run.stamps ? stamps_on_screen(server.display, positions, t1, run.shape) : 0;
+        const uint64_t pixels1 = uploaded.count->load();
+        const double cpu1 = cpu_seconds(child.pid);
+        const double rss1 = status_mib(child.pid, "VmRSS");
+        usleep(static_cast<useconds_t>(run.window * 1e6));
+        t2 = now_seconds();
+        const int k2 = run.stamps ? stamps_on_screen(server.display, positions, t2, run.shape) : 0;
+        const double seconds = t2 - t1;
+        if (run.stamps && (k1 < 0 || k2 < 0))
+            throw std::runtime_error(run.path + ": the screen matches no number of stamps");
+        if (run.stamps) {
+            figures["stamps_per_s"] = (k2 - k1) / seconds;
+            figures["drift_stamps"] = (k2 - k1) - ticks_per_second * seconds;
+        }
+        figures["presentations_per_s"] =
+            (uploaded.count->load() - pixels1) / frame_pixels / seconds;
+        figures["cpu_s_per_s"] = (cpu_seconds(child.pid) - cpu1) / seconds;
+        figures["peak_rss_mib"] = status_mib(child.pid, "VmHWM");
+        figures["rss_growth_mib"] = status_mib(child.pid, "VmRSS") - rss1;
+    }
+
+    if (run.move) {
+        usleep(300000); // past the program's own wait for a still pointer
+        int x, y;
+        pointer_position(server.display, x, y);
+        move_pointer(server.display, x + 1, y);
+        const double moved = now_seconds();
+        const int status = wait_exit(child, 10);
+        if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            throw std::runtime_error(run.path + ": no clean exit on a move");
+        figures["exit_latency_ms"] = (now_seconds() - moved) * 1000;
+    }
+    kill_process(child);
+    stop_load(hogs);
+    stop_xserver(server);
+    return figures;
+}
+
+// figure name -> samples, for one side of the table
+using results = std::map<std::string, std::vector<double>>;
+
+// runs it the given number of times, keeping the named figures
+void repeat(results &into, int runs, const run_options &run,
+            std::initializer_list<const char *> keep, const std::string &suffix = "")
+{
+    for (int i = 0; i < runs; ++i) {
+        sample figures = run_once(run);
+        for (const char *name : keep)
+            into[name + suffix].push_back(figures.at(name));
+    }
+}
+
+struct summary {
+    double median = NAN, low = NAN, high = NAN;
+};
+
+summary summarize(std::vector<double> values)
+{
+    if (values.empty())
+        return {};
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    const double median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    return {median, values.front(), values.back()};
+}
+
+struct row {
+    const char *name;
+    const char *label;
+    bool has_ratio = true; // a ratio of two drifts near zero says nothing
+};
+
+const row rows[] = {
+    {"stamps_per_s", "stamps per second, idle"},
+    {"stamps_per_s_loaded", "stamps per second, 2 CPU hogs beside it"},
+    {"drift_stamps", "drift against 120·t over the window (stamps), idle", false},
+    {"drift_stamps_loaded", "drift against 120·t over the window (stamps), loaded", false},
+    {"presentations_per_s", "presentations per second"},
+    {"exit_latency_ms", "exit latency after a 1-pixel move (ms)"},
+    {"startup_ms", "start-up, spawn to the first cube (ms)"},
+    {"peak_rss_mib", "peak RSS (MiB)"},
+    {"rss_growth_mib", "RSS growth over the window (MiB)"},
+    {"cpu_s_per_s", "CPU seconds per second"},
+};
+
+std::string cell(const summary &s)
+{
+    if (std::isnan(s.median))
+        return "–";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.5g (%.5g – %.5g)", s.median, s.low, s.high);
+    return text;
+}
+
+std::string machine()
+{
+    std::istringstream cpuinfo(read_file("/proc/cpuinfo"));
+    std::string line, model = "unknown CPU";
+    while (std::getline(cpuinfo, line))
+        if (line.rfind("model name", 0) == 0) {
+            model = line.substr(line.find(':') + 2);
+            break;
+        }
+    utsname host;
+    uname(&host);
+    return model + ", " + std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " cores, Linux " +
+           host.release;
+}
+
+void report(const results &ours, const results &floor, const settings &set,
+            const std::string &json_path)
+{
+    std::printf("Machine: %s. Window %.0f s (others %.0f s), %d runs each, %d for latency "
+                "and start-up; median (min – max).\n\n",
+                machine().c_str(), set.window, set.short_window, set.runs, set.latency_runs);
+    std::printf("| figure | cubesaver | floor | ratio |\n|---|---|---|---|\n");
+    std::ofstream json(json_path);
+    json << "{\n  \"machine\": \"" << machine() << "\",\n  \"window_s\": " << set.window
+         << ",\n  \"runs\": " << set.runs << ",\n  \"figures\": {";
+    const char *comma = "";
+    for (const row &r : rows) {
+        const auto find = [&r](const results &side) {
+            const auto it = side.find(r.name);
+            return it == side.end() ? summary{} : summarize(it->second);
+        };
+        const summary a = find(ours), b = find(floor);
+        char ratio[32] = "–";
+        if (r.has_ratio && !std::isnan(a.median) && !std::isnan(b.median) && b.median != 0)
+            std::snprintf(ratio, sizeof ratio, "%.2f", a.median / b.median);
+        std::printf("| %s | %s | %s | %s |\n", r.label, cell(a).c_str(), cell(b).c_str(), ratio);
+        json << comma << "\n    \"" << r.name << "\": {";
+        const char *inner = "";
+        for (const auto &[side, s] : {std::pair{"cubesaver", a}, std::pair{"floor", b}}) {
+            json << inner << "\"" << side << "\": ";
+            if (std::isnan(s.median))
+                json << "null";
+            else
+                json << "{\"median\": " << s.median << ", \"min\": " << s.low
+                     << ", \"max\": " << s.high << "}";
+            inner = ", ";
+        }
+        json << "}";
+        comma = ",";
+    }
+    json << "\n  }\n}\n";
+    std::printf("\nThe same figures as JSON: %s\n", json_path.c_str());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    settings set{60, 60, 3, 10};
+    std::string json_path = "bench.json";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0)
+            set = {10, 2, 1, 3};
+        else if (std::strcmp(argv[i], "--json") == 0 && i + 1 < argc)
+            json_path = argv[++i];
+        else {
+            std::fprintf(stderr, "usage: bench [--quick] [--json FILE]\n");
+            return 2;
+        }
+    }
+    try {
+        results ours, floor;
+        const double idle = set.window, other = set.short_window;
+        repeat(ours, set.runs, {program, {}, idle, true},
+               {"stamps_per_s", "drift_stamps", "presentations_per_s", "cpu_s_per_s",
+                "peak_rss_mib", "rss_growth_mib", "exit_latency_ms", "startup_ms"});
+        repeat(ours, set.runs, {program, {}, other, true, stamp_shape::cube, true},
+               {"stamps_per_s", "drift_stamps"}, "_loaded");
+        repeat(ours, set.latency_runs - set.runs, {program}, {"exit_latency_ms", "startup_ms"});
+
+        const std::vector<std::string> tick{"tick"};
+        // the tick floor never ends by itself
+        repeat(floor, set.runs,
+               {floor_program, tick, other, true, stamp_shape::square, false, false},
+               {"stamps_per_s", "drift_stamps"});
+        repeat(floor, set.runs,
+               {floor_program, tick, other, true, stamp_shape::square, true, false},
+               {"stamps_per_s", "drift_stamps"}, "_loaded");
+        repeat(floor, set.runs, {floor_program, {"present"}, other},
+               {"presentations_per_s", "cpu_s_per_s", "peak_rss_mib", "rss_growth_mib"});
+        repeat(floor, set.latency_runs, {floor_program, {"watch"}}, {"exit_latency_ms"});
+        repeat(floor, set.latency_runs,
+               {floor_program, {"rect"}, 0, false, stamp_shape::cube, false, false},
+               {"startup_ms"});
+        report(ours, floor, set, json_path);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "bench: %s\n", e.what());
+        return 1;
+    }
+}
