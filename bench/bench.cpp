@@ -115,16 +115,33 @@ struct uploads {
     }
 };
 
+// whatever happens, nothing a run starts outlives it
+struct run_state {
+    xserver server;
+    std::vector<pid_t> hogs;
+    process child;
+    ~run_state()
+    {
+        kill_process(child);
+        stop_load(hogs);
+        stop_xserver(server);
+    }
+};
+
 sample run_once(const run_options &run)
 {
     sample figures;
-    xserver server = start_xserver("640x480x16");
-    const auto hogs = run.loaded ? start_load() : std::vector<pid_t>{};
+    run_state state;
+    state.server = start_xserver("640x480x16");
+    xserver &server = state.server;
+    if (run.loaded)
+        state.hogs = start_load();
     uploads uploaded;
     setenv("CUBESAVER_UPLOADS", uploaded.path.c_str(), 1);
     setenv("LD_PRELOAD", upload_counter.c_str(), 1);
     const double spawned = now_seconds();
-    process child = spawn(run.path, server.name, run.args);
+    state.child = spawn(run.path, server.name, run.args);
+    process &child = state.child;
     unsetenv("LD_PRELOAD");
     if (!wait_for_red(server.display, 20))
         throw std::runtime_error(run.path + ": nothing red on the screen");
@@ -165,9 +182,6 @@ sample run_once(const run_options &run)
             throw std::runtime_error(run.path + ": no clean exit on a move");
         figures["exit_latency_ms"] = (now_seconds() - moved) * 1000;
     }
-    kill_process(child);
-    stop_load(hogs);
-    stop_xserver(server);
     return figures;
 }
 

@@ -10,10 +10,22 @@ namespace
 
 std::string exe;
 
-TEST(wine, draws_the_model_with_the_windows_rand_and_a_move_ends_it)
-{
+// a failed assertion returns early; this still ends what the test started
+struct wine_run {
     xserver server = start_xserver("640x480x16");
     process child = spawn("/usr/bin/wine", server.name, {exe});
+    ~wine_run()
+    {
+        kill_process(child);
+        stop_xserver(server);
+    }
+};
+
+TEST(wine, draws_the_model_with_the_windows_rand_and_a_move_ends_it)
+{
+    wine_run run;
+    xserver &server = run.server;
+    process &child = run.child;
     ASSERT_TRUE(wait_for_red(server.display, 120)) << "no cube on the screen";
 
     const auto positions = msvcrt_positions(20 * 240);
@@ -32,8 +44,6 @@ TEST(wine, draws_the_model_with_the_windows_rand_and_a_move_ends_it)
     const int status = wait_exit(child, 20);
     EXPECT_NE(status, -1) << "still running after the move";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
-    kill_process(child);
-    stop_xserver(server);
 }
 
 } // namespace
