@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <regex>
+#include <algorithm>
 
 namespace
 {
@@ -104,30 +104,37 @@ TEST(exit, a_move_along_y_ends_it)
     expect_clean_exit(run);
 }
 
-void expect_failure(process child, const std::string &message)
+// one line, "cubesaver: cannot <what>: <why>", that starts with the given text
+bool is_failure_line(const std::string &text, const std::string &start)
+{
+    const size_t reason = text.find(": ", std::string("cubesaver: ").size());
+    return text.rfind(start, 0) == 0 && text.size() > start.size() + 1 &&
+           reason != std::string::npos && reason + 3 < text.size() &&
+           std::count(text.begin(), text.end(), '\n') == 1 && text.back() == '\n';
+}
+
+void expect_failure(process child, const std::string &start)
 {
     const int status = wait_exit(child, 20);
     ASSERT_NE(status, -1) << "still running";
     EXPECT_FALSE(WIFSIGNALED(status)) << "signal " << WTERMSIG(status);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "wait status " << status;
-    EXPECT_TRUE(std::regex_match(read_file(child.err_path), std::regex(message)))
-        << read_file(child.err_path);
+    EXPECT_TRUE(is_failure_line(read_file(child.err_path), start)) << read_file(child.err_path);
     EXPECT_EQ(read_file(child.out_path), "");
     kill_process(child);
 }
 
 TEST(failure, no_reachable_display_exits_1_with_one_line)
 {
-    const std::string line = "cubesaver: cannot [^:\n]+: [^\n]+\n";
-    expect_failure(spawn(program, ""), line);
-    expect_failure(spawn(program, ":65000"), line);
+    expect_failure(spawn(program, ""), "cubesaver: cannot ");
+    expect_failure(spawn(program, ":65000"), "cubesaver: cannot ");
 }
 
 TEST(failure, a_screen_smaller_than_the_mode_exits_1)
 {
     xserver server = start_xserver("320x240x16");
     expect_failure(spawn(program, server.name),
-                   "cubesaver: cannot set the 640x480 16-bit full-screen mode: [^\n]+\n");
+                   "cubesaver: cannot set the 640x480 16-bit full-screen mode: ");
     stop_xserver(server);
 }
 
