@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -38,27 +39,27 @@ struct settings {
 // one run's figures, by name; a run measures only some of them
 using sample = std::map<std::string, double>;
 
-// processes that keep every core busy beside the one measured
-std::vector<pid_t> start_load()
-{
+// two busy processes beside the one measured, for as long as this lives
+struct cpu_load {
     std::vector<pid_t> hogs;
-    for (int i = 0; i < 2; ++i) {
-        const pid_t pid = fork();
-        if (pid == 0)
-            for (volatile unsigned spin = 0;; spin = spin + 1) {
-            }
-        hogs.push_back(pid);
+    explicit cpu_load(bool on)
+    {
+        for (int i = 0; on && i < 2; ++i) {
+            const pid_t pid = fork();
+            if (pid == 0)
+                for (volatile unsigned spin = 0;; spin = spin + 1) {
+                }
+            hogs.push_back(pid);
+        }
     }
-    return hogs;
-}
-
-void stop_load(const std::vector<pid_t> &hogs)
-{
-    for (pid_t pid : hogs) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
+    ~cpu_load()
+    {
+        for (pid_t pid : hogs) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
     }
-}
+};
 
 double cpu_seconds(pid_t pid)
 {
@@ -86,9 +87,8 @@ double status_mib(pid_t pid, const std::string &key)
 struct run_options {
     std::string path{};
     std::vector<std::string> args{};
-    double window = 0;   // 0: start it and end it, nothing between
-    bool stamps = false; // count stamps from the screen
-    stamp_shape shape = stamp_shape::cube;
+    double window = 0;                   // 0: start it and end it, nothing between
+    std::optional<stamp_shape> stamps{}; // what to count on the screen, if anything
     bool loaded = false;
     bool move = true; // end it with a move, or else kill it
 };
@@ -115,27 +115,12 @@ struct uploads {
     }
 };
 
-// whatever happens, nothing a run starts outlives it
-struct run_state {
-    xserver server;
-    std::vector<pid_t> hogs;
-    process child;
-    ~run_state()
-    {
-        kill_process(child);
-        stop_load(hogs);
-        stop_xserver(server);
-    }
-};
-
 sample run_once(const run_options &run)
 {
     sample figures;
-    run_state state;
-    state.server = start_xserver("640x480x16");
-    xserver &server = state.server;
-    if (run.loaded)
-        state.hogs = start_load();
+    session state("640x480x16");
+    const xserver &server = state.server;
+    const cpu_load load(run.loaded);
     uploads uploaded;
     setenv("CUBESAVER_UPLOADS", uploaded.path.c_str(), 1);
     setenv("LD_PRELOAD", upload_counter.c_str(), 1);
@@ -149,16 +134,19 @@ sample run_once(const run_options &run)
 
     if (run.window > 0) {
         const auto positions = glibc_positions(static_cast<int>((run.window + 30) * 240));
-        double t1 = now_seconds(), t2;
-        const int k1 = run.stamps ? stamps_on_screen(server.display, positions, t1, run.shape) : 0;
+        const auto count = [&](double &when) {
+            when = now_seconds();
+            return run.stamps ? stamps_on_screen(server.display, positions, when, *run.stamps) : 0;
+        };
+        double t1, t2;
+        const int k1 = count(t1);
         const uint64_t pixels1 = uploaded.count->load();
         const double cpu1 = cpu_seconds(child.pid);
         const double rss1 = status_mib(child.pid, "VmRSS");
         usleep(static_cast<useconds_t>(run.window * 1e6));
-        t2 = now_seconds();
-        const int k2 = run.stamps ? stamps_on_screen(server.display, positions, t2, run.shape) : 0;
+        const int k2 = count(t2);
         const double seconds = t2 - t1;
-        if (run.stamps && (k1 < 0 || k2 < 0))
+        if (k1 < 0 || k2 < 0)
             throw std::runtime_error(run.path + ": the screen matches no number of stamps");
         if (run.stamps) {
             figures["stamps_per_s"] = (k2 - k1) / seconds;
@@ -172,10 +160,9 @@ sample run_once(const run_options &run)
     }
 
     if (run.move) {
-        usleep(300000); // past the program's own wait for a still pointer
-        int x, y;
-        pointer_position(server.display, x, y);
-        move_pointer(server.display, x + 1, y);
+        // the floor takes its snapshot just after its first draw
+        usleep(300000);
+        nudge_pointer(server.display, 1, 0);
         const double moved = now_seconds();
         const int status = wait_exit(child, 10);
         if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
@@ -259,12 +246,13 @@ std::string machine()
 void report(const results &ours, const results &floor, const settings &set,
             const std::string &json_path)
 {
+    const std::string host = machine();
     std::printf("Machine: %s. Window %.0f s (others %.0f s), %d runs each, %d for latency "
                 "and start-up; median (min – max).\n\n",
-                machine().c_str(), set.window, set.short_window, set.runs, set.latency_runs);
+                host.c_str(), set.window, set.short_window, set.runs, set.latency_runs);
     std::printf("| figure | cubesaver | floor | ratio |\n|---|---|---|---|\n");
     std::ofstream json(json_path);
-    json << "{\n  \"machine\": \"" << machine() << "\",\n  \"window_s\": " << set.window
+    json << "{\n  \"machine\": \"" << host << "\",\n  \"window_s\": " << set.window
          << ",\n  \"runs\": " << set.runs << ",\n  \"figures\": {";
     const char *comma = "";
     for (const row &r : rows) {
@@ -314,26 +302,23 @@ int main(int argc, char **argv)
     try {
         results ours, floor;
         const double idle = set.window, other = set.short_window;
-        repeat(ours, set.runs, {program, {}, idle, true},
+        repeat(ours, set.runs, {program, {}, idle, stamp_shape::cube},
                {"stamps_per_s", "drift_stamps", "presentations_per_s", "cpu_s_per_s",
                 "peak_rss_mib", "rss_growth_mib", "exit_latency_ms", "startup_ms"});
-        repeat(ours, set.runs, {program, {}, other, true, stamp_shape::cube, true},
+        repeat(ours, set.runs, {program, {}, other, stamp_shape::cube, true},
                {"stamps_per_s", "drift_stamps"}, "_loaded");
         repeat(ours, set.latency_runs - set.runs, {program}, {"exit_latency_ms", "startup_ms"});
 
         const std::vector<std::string> tick{"tick"};
         // the tick floor never ends by itself
-        repeat(floor, set.runs,
-               {floor_program, tick, other, true, stamp_shape::square, false, false},
+        repeat(floor, set.runs, {floor_program, tick, other, stamp_shape::square, false, false},
                {"stamps_per_s", "drift_stamps"});
-        repeat(floor, set.runs,
-               {floor_program, tick, other, true, stamp_shape::square, true, false},
+        repeat(floor, set.runs, {floor_program, tick, other, stamp_shape::square, true, false},
                {"stamps_per_s", "drift_stamps"}, "_loaded");
         repeat(floor, set.runs, {floor_program, {"present"}, other},
                {"presentations_per_s", "cpu_s_per_s", "peak_rss_mib", "rss_growth_mib"});
         repeat(floor, set.latency_runs, {floor_program, {"watch"}}, {"exit_latency_ms"});
-        repeat(floor, set.latency_runs,
-               {floor_program, {"rect"}, 0, false, stamp_shape::cube, false, false},
+        repeat(floor, set.latency_runs, {floor_program, {"rect"}, 0, {}, false, false},
                {"startup_ms"});
         report(ours, floor, set, json_path);
     } catch (const std::exception &e) {

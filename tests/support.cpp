@@ -4,7 +4,9 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -157,16 +159,16 @@ process spawn(const std::string &path, const std::string &display,
 
 int wait_exit(process &child, double seconds)
 {
-    const double end = now_seconds() + seconds;
-    do {
-        int status;
-        if (waitpid(child.pid, &status, WNOHANG) == child.pid) {
-            child.pid = -1;
-            return status;
-        }
-        sleep_seconds(0.0002);
-    } while (now_seconds() < end);
-    return -1;
+    // a pidfd turns readable the moment the process ends
+    const int fd = static_cast<int>(syscall(SYS_pidfd_open, child.pid, 0));
+    pollfd ended{fd, POLLIN, 0};
+    poll(&ended, 1, static_cast<int>(seconds * 1000));
+    close(fd);
+    int status;
+    if (waitpid(child.pid, &status, WNOHANG) != child.pid)
+        return -1;
+    child.pid = -1;
+    return status;
 }
 
 void kill_process(process &child)
@@ -226,9 +228,13 @@ bool wait_for_red(Display *display, double seconds)
     return false;
 }
 
-void move_pointer(Display *display, int x, int y)
+void nudge_pointer(Display *display, int dx, int dy)
 {
-    XTestFakeMotionEvent(display, DefaultScreen(display), x, y, CurrentTime);
+    Window root, child;
+    int x, y, wx, wy;
+    unsigned int mask;
+    XQueryPointer(display, DefaultRootWindow(display), &root, &child, &x, &y, &wx, &wy, &mask);
+    XTestFakeMotionEvent(display, DefaultScreen(display), x + dx, y + dy, CurrentTime);
     XSync(display, False);
 }
 
@@ -249,14 +255,6 @@ void click_buttons(Display *display, const std::vector<unsigned> &buttons)
         XTestFakeButtonEvent(display, button, False, CurrentTime);
     }
     XSync(display, False);
-}
-
-void pointer_position(Display *display, int &x, int &y)
-{
-    Window root, child;
-    int wx, wy;
-    unsigned int mask;
-    XQueryPointer(display, DefaultRootWindow(display), &root, &child, &x, &y, &wx, &wy, &mask);
 }
 
 std::vector<position> stamp_positions(int count, const std::function<int()> &next)

@@ -38,6 +38,23 @@ int wait_exit(process &child, double seconds);
 void kill_process(process &child);
 std::string read_file(const std::string &path);
 
+// a private Xvfb and, once spawned, a program on it; both end with it,
+// even when a failed assertion returns early
+struct session {
+    xserver server;
+    process child;
+    explicit session(const std::string &geometry) : server(start_xserver(geometry))
+    {
+    }
+    session(const session &) = delete;
+    session &operator=(const session &) = delete;
+    ~session()
+    {
+        kill_process(child);
+        stop_xserver(server);
+    }
+};
+
 double now_seconds();
 
 // the 640x480 picture at the centre of the screen, a byte a pixel
@@ -45,11 +62,11 @@ enum pixel_class : uint8_t { black_pixel, red_pixel, other_pixel };
 std::vector<uint8_t> read_picture(Display *display);
 bool wait_for_red(Display *display, double seconds);
 
-void move_pointer(Display *display, int x, int y);
+// moves the pointer from where it is, through XTest, and waits until the server has it
+void nudge_pointer(Display *display, int dx, int dy);
 // presses and releases each key (by keysym name) and each button in turn
 void press_keys(Display *display, const std::vector<std::string> &keys);
 void click_buttons(Display *display, const std::vector<unsigned> &buttons);
-void pointer_position(Display *display, int &x, int &y);
 
 // where the stamps land: rows and columns from a rand()-like source, row first
 struct position {
