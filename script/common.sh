@@ -3,7 +3,7 @@ set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
 
-build_packages=(g++ cmake make pkg-config liballegro4-dev)
+build_packages=(g++ cmake make pkg-config liballegro4-dev libx11-dev libxi-dev)
 test_packages=(xvfb libx11-dev libxtst-dev libgtest-dev dpkg-dev man-db)
 
 # install the Debian packages that are missing, or say how to

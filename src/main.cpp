@@ -1,5 +1,17 @@
 // cubesaver: stamps red cubes on a 640x480 screen until the mouse moves
 #include <allegro.h>
+#ifdef ALLEGRO_WITH_XWINDOWS
+#include <xalleg.h>
+// XLOCK and XUNLOCK, the library's own lock on its X connection
+#include <X11/extensions/XInput2.h>
+#include <allegro/platform/aintunix.h>
+#endif
+#ifndef ALLEGRO_WINDOWS
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -12,8 +24,6 @@ constexpr int screen_height = 480;
 constexpr int color_depth = 16;
 constexpr int block_size = 30;
 constexpr int ticks_per_second = 120;
-constexpr int settle_quiet_ms = 100;
-constexpr int settle_limit_ms = 1000;
 static_assert(BPS_TO_TIMER(ticks_per_second) == 9943, "tick period in timer units");
 
 BITMAP *buffer;
@@ -26,7 +36,7 @@ std::atomic<int32_t> speed_counter{0};
 static_assert(std::atomic<int32_t>::is_always_lock_free, "the tick counter must be lock-free");
 
 // give back the display, say what failed and why, and stop
-[[noreturn]] void die(const char *what, const char *why = allegro_error)
+[[noreturn]] void die(const char *what, const char *why)
 {
     // setting the text mode may overwrite the library's reason
     char reason[ALLEGRO_ERROR_SIZE];
@@ -41,6 +51,96 @@ static_assert(std::atomic<int32_t>::is_always_lock_free, "the tick counter must 
 #endif
     std::exit(1);
 }
+
+// the library's reason, or what is known when it gives none
+[[noreturn]] void die_with_library_reason(const char *what)
+{
+    if (allegro_error[0])
+        die(what, allegro_error);
+    if (system_driver && system_driver->id == SYSTEM_NONE)
+        die(what, "the library runs without a system driver, as its configuration says");
+    die(what, "the library gave no reason");
+}
+
+#ifndef ALLEGRO_WINDOWS
+constexpr int stop_signals[] = {SIGTERM, SIGINT, SIGQUIT, SIGHUP};
+
+// the stop signal that came, or 0; the main thread acts on it
+volatile sig_atomic_t stop_signal = 0;
+
+void record_stop_signal(int number)
+{
+    stop_signal = number;
+}
+
+// a launcher may start it with a standard stream closed; the x connection
+// must never take one, or a failure line would go into the x protocol
+void open_standard_streams()
+{
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) != fd)
+            std::exit(1);
+    // a failure line to a closed pipe must still end with status 1
+    signal(SIGPIPE, SIG_IGN);
+}
+
+sigset_t stop_signal_set()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int number : stop_signals)
+        sigaddset(&set, number);
+    return set;
+}
+
+// held until our own handler is in, so the library's threads start with
+// them blocked and its emergency handler never gets one
+void hold_stop_signals()
+{
+    const sigset_t set = stop_signal_set();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void catch_stop_signals()
+{
+    struct sigaction action = {};
+    action.sa_handler = record_stop_signal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int number : stop_signals)
+        sigaction(number, &action, nullptr);
+    const sigset_t set = stop_signal_set();
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+// give back the display, then die of the signal as if it had not been caught
+void stop_if_signalled()
+{
+    const int number = stop_signal;
+    if (!number)
+        return;
+    allegro_exit();
+    // a quit must not leave a core file behind
+    const rlimit no_core = {0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+    signal(number, SIG_DFL);
+    raise(number);
+    _exit(128 + number);
+}
+#else
+void open_standard_streams()
+{
+}
+void hold_stop_signals()
+{
+}
+void catch_stop_signals()
+{
+}
+void stop_if_signalled()
+{
+}
+#endif
 
 void increment_speed_counter()
 {
@@ -68,56 +168,153 @@ void paint_block()
 
 constexpr const char mode_failure[] = "cannot set the 640x480 16-bit full-screen mode";
 
+#ifdef ALLEGRO_WITH_XWINDOWS
+bool on_x11()
+{
+    return system_driver && system_driver->id == SYSTEM_XWINDOWS;
+}
+
+// with no display to open the library gives no reason of its own
+const char *no_system_driver_reason()
+{
+    static char why[160];
+    const char *name = std::getenv("DISPLAY");
+    if (name)
+        std::snprintf(why, sizeof why, "no system driver could start, with DISPLAY=\"%.100s\"",
+                      name);
+    else
+        std::snprintf(why, sizeof why, "no system driver could start, and DISPLAY is not set");
+    return why;
+}
+
 // on x11 the mode is a window on the desktop, so a smaller screen would cut
 // the picture and push the pointer, which reads as a move and a clean exit
 void check_screen_size()
 {
-#ifdef ALLEGRO_WITH_XWINDOWS
     int width;
     int height;
-    if (system_driver->id != SYSTEM_XWINDOWS || get_desktop_resolution(&width, &height) != 0)
+    if (!on_x11() || get_desktop_resolution(&width, &height) != 0)
         return;
     if (width < screen_width || height < screen_height) {
         char why[64];
         std::snprintf(why, sizeof why, "the screen is only %dx%d", width, height);
         die(mode_failure, why);
     }
-#endif
 }
 
-// the library hears of the pointer moves of the mode switch a moment later (on
-// a screen larger than the mode it then jumps); a snapshot taken before that
-// would read as a move at the first look
-void wait_for_mouse_to_settle()
+// a connection of our own that hears of every motion of a pointing device;
+// the server's own moves of the pointer send none
+Display *device_motion;
+int xinput_opcode;
+
+void watch_device_motion()
 {
-    int quiet = 0;
-    for (int waited = 0; quiet < settle_quiet_ms && waited < settle_limit_ms; waited += 10) {
-        const int x = mouse_x;
-        const int y = mouse_y;
-        rest(10);
-        quiet = mouse_x == x && mouse_y == y ? quiet + 10 : 0;
+    if (!on_x11())
+        return;
+    Display *display = XOpenDisplay(DisplayString(_xwin.display));
+    // raw events reach a client of version 2.1 or later even while the
+    // library has the pointer grabbed
+    int event, error, major = 2, minor = 2;
+    if (!display)
+        return;
+    if (!XQueryExtension(display, "XInputExtension", &xinput_opcode, &event, &error) ||
+        XIQueryVersion(display, &major, &minor) != Success) {
+        XCloseDisplay(display);
+        return;
+    }
+    unsigned char bits[XIMaskLen(XI_RawMotion)] = {};
+    XISetMask(bits, XI_RawMotion);
+    XIEventMask mask = {XIAllMasterDevices, sizeof bits, bits};
+    XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
+    XSync(display, False);
+    device_motion = display;
+}
+
+// whether a device has moved the pointer since the snapshot
+bool device_moved()
+{
+    if (!device_motion)
+        return true;
+    // the server sends the raw event before the motion the library has seen,
+    // so after a round trip it is here if there was one
+    if (!XPending(device_motion))
+        XSync(device_motion, False);
+    bool moved = false;
+    while (XPending(device_motion)) {
+        XEvent event;
+        XNextEvent(device_motion, &event);
+        moved = moved ||
+                (event.xcookie.type == GenericEvent && event.xcookie.extension == xinput_opcode &&
+                 event.xcookie.evtype == XI_RawMotion);
+    }
+    return moved;
+}
+
+// the mode switch leaves the library reading pointer moves as relative ones
+// for a while, after which it warps the pointer to where it has counted,
+// often an edge where a move outward changes nothing; put the pointer at the
+// centre and take in every event up to here, so the snapshot is final
+void centre_mouse()
+{
+    if (!on_x11())
+        return;
+    if (device_motion)
+        XSync(device_motion, True);
+    XLOCK();
+    _xwin.mouse_warped = 0;
+    XWarpPointer(_xwin.display, None, _xwin.window, 0, 0, 0, 0, screen_width / 2,
+                 screen_height / 2);
+    XSync(_xwin.display, False);
+    XUNLOCK();
+    for (;;) {
+        XLOCK();
+        const int queued = XQLength(_xwin.display);
+        XUNLOCK();
+        if (!queued)
+            break;
+        _xwin_handle_input();
     }
 }
+#else
+const char *no_system_driver_reason()
+{
+    return "no system driver could start";
+}
+void check_screen_size()
+{
+}
+void watch_device_motion()
+{
+}
+bool device_moved()
+{
+    return true;
+}
+void centre_mouse()
+{
+}
+#endif
 
 void engine()
 {
-    // with no display to open the library gives no reason of its own
+    hold_stop_signals();
     if (allegro_init() != 0)
         die("cannot start the allegro library",
-            allegro_error[0] ? allegro_error : "no display could be opened");
+            allegro_error[0] ? allegro_error : no_system_driver_reason());
+    catch_stop_signals();
     if (install_keyboard() != 0)
-        die("cannot install the keyboard driver");
+        die_with_library_reason("cannot install the keyboard driver");
     if (install_timer() != 0)
-        die("cannot install the timer driver");
+        die_with_library_reason("cannot install the timer driver");
     if (install_mouse() < 0)
-        die("cannot install the mouse driver");
+        die_with_library_reason("cannot install the mouse driver");
     set_mouse_speed(1, 1);
     if (install_int_ex(increment_speed_counter, BPS_TO_TIMER(ticks_per_second)) != 0)
-        die("cannot start the 120 Hz tick");
+        die_with_library_reason("cannot start the 120 Hz tick");
     set_color_depth(color_depth);
     check_screen_size();
     if (set_gfx_mode(GFX_AUTODETECT_FULLSCREEN, screen_width, screen_height, 0, 0) != 0)
-        die(mode_failure);
+        die_with_library_reason(mode_failure);
 #ifdef ALLEGRO_WINDOWS
     // the mode switch puts the speed back to two counts a pixel, and windows
     // mice are relative, so a one-count move would leave mouse_x as it was
@@ -132,7 +329,8 @@ void engine()
     if (!block)
         die("cannot create the block", "out of memory");
     paint_block();
-    wait_for_mouse_to_settle();
+    watch_device_motion();
+    centre_mouse();
     mx = mouse_x;
     my = mouse_y;
 }
@@ -145,15 +343,23 @@ void program()
     draw_sprite(buffer, block, column, row);
 }
 
-// returns only while the pointer is where it was after set-up
+// returns only while the pointer is where it was after set-up and no stop
+// signal has come
 void exit_procedure()
 {
+    stop_if_signalled();
     if (mouse_needs_poll())
         poll_mouse();
-    if (mouse_x != mx)
+    const int x = mouse_x;
+    const int y = mouse_y;
+    if (x == mx && y == my)
+        return;
+    if (device_moved())
         std::exit(0);
-    if (mouse_y != my)
-        std::exit(0);
+    // the server put it there (a compositor handing over its pointer), not a
+    // person: that is where it rests now
+    mx = x;
+    my = y;
 }
 
 void display()
@@ -166,6 +372,7 @@ int main(int argc, char *argv[])
 {
     (void)argc;
     (void)argv;
+    open_standard_streams();
     engine();
     // work off every pending tick before showing anything
     for (;;) {
