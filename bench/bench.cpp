@@ -1,6 +1,6 @@
 // cubesaver measured from outside on private Xvfb servers, beside the library's floor
 // usage: bench [--quick] [--json FILE]
-#include "support.h"
+#include "xdrive.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -118,7 +118,7 @@ struct uploads {
 sample run_once(const run_options &run)
 {
     sample figures;
-    session state("640x480x16");
+    session state({server_kind::xvfb, 640, 480, 16});
     const xserver &server = state.server;
     const cpu_load load(run.loaded);
     uploads uploaded;

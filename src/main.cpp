@@ -258,8 +258,6 @@ void centre_mouse()
 {
     if (!on_x11())
         return;
-    if (device_motion)
-        XSync(device_motion, True);
     XLOCK();
     _xwin.mouse_warped = 0;
     XWarpPointer(_xwin.display, None, _xwin.window, 0, 0, 0, 0, screen_width / 2,
@@ -274,6 +272,13 @@ void centre_mouse()
             break;
         _xwin_handle_input();
     }
+}
+
+// device motion from before the snapshot is no move
+void forget_device_motion()
+{
+    if (device_motion)
+        XSync(device_motion, True);
 }
 #else
 const char *no_system_driver_reason()
@@ -291,6 +296,9 @@ bool device_moved()
     return true;
 }
 void centre_mouse()
+{
+}
+void forget_device_motion()
 {
 }
 #endif
@@ -330,6 +338,7 @@ void engine()
         die("cannot create the block", "out of memory");
     paint_block();
     watch_device_motion();
+    forget_device_motion();
     centre_mouse();
     mx = mouse_x;
     my = mouse_y;
@@ -350,16 +359,15 @@ void exit_procedure()
     stop_if_signalled();
     if (mouse_needs_poll())
         poll_mouse();
-    const int x = mouse_x;
-    const int y = mouse_y;
-    if (x == mx && y == my)
+    if (mouse_x == mx && mouse_y == my)
         return;
     if (device_moved())
         std::exit(0);
     // the server put it there (a compositor handing over its pointer), not a
-    // person: that is where it rests now
-    mx = x;
-    my = y;
+    // person; it may be at an edge, so centre it again and watch from there
+    centre_mouse();
+    mx = mouse_x;
+    my = mouse_y;
 }
 
 void display()

@@ -1,6 +1,6 @@
 // cubesaver.exe run under Wine on a private Xvfb: its picture and how it ends
 // script/test-windows sets CUBESAVER_EXE to the .exe, and WINEPREFIX
-#include "support.h"
+#include "xdrive.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -14,7 +14,7 @@ TEST(wine, draws_the_model_with_the_windows_rand_and_a_move_ends_it)
 {
     const char *exe = std::getenv("CUBESAVER_EXE");
     ASSERT_NE(exe, nullptr) << "CUBESAVER_EXE names no .exe";
-    session run("640x480x16");
+    session run({server_kind::xvfb, 640, 480, 16});
     run.child = spawn("/usr/bin/wine", run.server.name, {exe});
     Display *display = run.server.display;
     ASSERT_TRUE(wait_for_red(display, 120)) << "no cube on the screen";

@@ -1,0 +1,138 @@
+// drives cubesaver from outside: X servers of several kinds, the process, its
+// picture, the pointer and the keys
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Xlib's macros clash with GoogleTest, so the tests see only this
+typedef struct _XDisplay Display;
+
+constexpr int picture_width = 640;
+constexpr int picture_height = 480;
+
+enum class server_kind {
+    xvfb,             // never switches modes; a larger screen shows the picture centred
+    xorg,             // the dummy video driver, with a 640x480 mode to switch to
+    xorg_no_640,      // the dummy driver with only its desktop mode: centred
+    xwayland,         // rootless under weston's headless backend, no seat
+    xwayland_seat,    // rootless under weston nested on an Xvfb, whose pointer it gets
+    xwayland_rootful, // rootful under weston's headless backend
+};
+
+struct server_spec {
+    server_kind kind;
+    int width;
+    int height;
+    int depth;
+};
+std::string describe(const server_spec &spec);
+
+struct xserver {
+    server_spec spec{};
+    std::vector<pid_t> pids; // ended last first
+    std::string dir;         // its config, log and runtime files
+    std::string name;        // the display the program is given
+    Display *display = nullptr;
+    // where a person's input arrives: the outer Xvfb for a nested compositor
+    Display *input = nullptr;
+};
+
+// why this machine cannot run such a server, or ""
+std::string cannot_run(server_kind kind);
+xserver start_xserver(const server_spec &spec);
+void stop_xserver(xserver &server);
+
+struct process {
+    pid_t pid = -1;
+    std::string out_path;
+    std::string err_path;
+};
+
+enum class stderr_mode { file, closed, broken_pipe };
+
+// runs a program on the named display, or with no DISPLAY at all when it is empty
+process spawn(const std::string &path, const std::string &display,
+              const std::vector<std::string> &args = {}, stderr_mode err = stderr_mode::file,
+              const std::vector<std::string> &env = {});
+// the wait status, or -1 if it is still running after the given seconds
+int wait_exit(process &child, double seconds);
+void kill_process(process &child);
+std::string read_file(const std::string &path);
+
+// an X server and, once spawned, a program on it; both end with it, even
+// when a failed assertion returns early
+struct session {
+    xserver server;
+    process child;
+    explicit session(const server_spec &spec) : server(start_xserver(spec))
+    {
+    }
+    session(const session &) = delete;
+    session &operator=(const session &) = delete;
+    ~session()
+    {
+        kill_process(child);
+        stop_xserver(server);
+    }
+};
+
+double now_seconds();
+void sleep_seconds(double seconds);
+
+// the program's 640x480 window, a byte a pixel: black, cube red, anything else
+enum pixel_class : uint8_t { black_pixel, red_pixel, other_pixel };
+struct screenshot {
+    std::vector<uint8_t> pixels;
+    int left = -1; // where the window lies on the screen, -1 when there is none
+    int top = -1;
+};
+screenshot read_picture(Display *display);
+bool wait_for_red(Display *display, double seconds);
+// whether any window of the program's size is still on the screen
+bool program_window_shown(Display *display);
+
+// the server's current video mode, as XF86VidMode reports it
+struct mode {
+    int width;
+    int height;
+};
+mode current_mode(Display *display);
+// the pointer acceleration, as numerator, denominator and threshold
+std::vector<int> pointer_control(Display *display);
+void set_pointer_control(Display *display, int numerator, int denominator, int threshold);
+
+// the pointer through XTest, as a person's hand moves it
+void move_pointer_to(Display *display, int x, int y);
+void nudge_pointer(Display *display, int dx, int dy);
+// presses each key (by keysym name) or button, holds it a moment and lets go
+void hold_keys(Display *display, const std::vector<std::string> &keys);
+void hold_buttons(Display *display, const std::vector<unsigned> &buttons);
+// another client maps a small window for a moment, which makes a compositor repaint
+void flash_window(Display *display);
+// another client holds a keyboard grab until the returned connection closes
+Display *grab_keyboard(const std::string &name);
+void close_display(Display *display);
+
+// where the stamps land: rows and columns from a rand()-like source, row first
+struct position {
+    int row;
+    int column;
+};
+std::vector<position> stamp_positions(int count, const std::function<int()> &next);
+std::vector<position> glibc_positions(int count);
+// rand() of the windows c runtime, which also starts as if seeded with 1
+std::vector<position> msvcrt_positions(int count);
+// what is stamped: the program's cube, or the benchmark floor's outlined square
+enum class stamp_shape { cube, square };
+// the one k for which the model after k stamps equals the pixels, or -1
+int matching_stamps(const std::vector<uint8_t> &pixels, const std::vector<position> &positions,
+                    stamp_shape shape = stamp_shape::cube);
+// the same for the screen, retried as a screenshot can catch it mid-update;
+// when is the time of the screenshot that matched
+int stamps_on_screen(Display *display, const std::vector<position> &positions, double &when,
+                     stamp_shape shape = stamp_shape::cube);
