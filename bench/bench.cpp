@@ -318,7 +318,7 @@ int main(int argc, char **argv)
         repeat(floor, set.runs, {floor_program, {"present"}, other},
                {"presentations_per_s", "cpu_s_per_s", "peak_rss_mib", "rss_growth_mib"});
         repeat(floor, set.latency_runs, {floor_program, {"watch"}}, {"exit_latency_ms"});
-        repeat(floor, set.latency_runs, {floor_program, {"rect"}, 0, {}, false, false},
+        repeat(floor, set.latency_runs, {floor_program, {"startup"}, 0, {}, false, false},
                {"startup_ms"});
         report(ours, floor, set, json_path);
     } catch (const std::exception &e) {
