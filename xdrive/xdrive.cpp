@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -73,6 +74,17 @@ unsigned long red_value(const Visual *visual)
     while ((mask >> (shift + bits)) & 1)
         ++bits;
     return static_cast<unsigned long>(cube_red_8bit >> (8 - bits)) << shift;
+}
+
+// XGetPixel is slow enough to blur start-up timings; read the common depths directly
+unsigned long pixel_at(const XImage *image, int x, int y)
+{
+    const char *row = image->data + static_cast<long>(y) * image->bytes_per_line;
+    if (image->bits_per_pixel == 16 && image->byte_order == LSBFirst)
+        return reinterpret_cast<const uint16_t *>(row)[x];
+    if (image->bits_per_pixel == 32 && image->byte_order == LSBFirst)
+        return reinterpret_cast<const uint32_t *>(row)[x] & 0xffffff;
+    return XGetPixel(const_cast<XImage *>(image), x, y) & 0xffffff;
 }
 
 // a red square with a black outline, as the floor draws it
@@ -306,10 +318,14 @@ xserver start_xserver(const server_spec &spec)
             break;
         case server_kind::xwayland_seat: {
             // a desktop of its own for the compositor's window, and a person's
-            // pointer on it
+            // pointer on it; wider than the window, so that the pointer starts
+            // outside and enters it as a hand brings it
+            const std::string wider =
+                std::to_string(spec.width + 64) + "x" + std::to_string(spec.height) + "x24";
             const std::string outer =
-                display_from_fd({"Xvfb", "-screen", "0", geometry, "-nolisten", "tcp"}, {}, server);
+                display_from_fd({"Xvfb", "-screen", "0", wider, "-nolisten", "tcp"}, {}, server);
             server.input = open_display(outer);
+            move_pointer_to(server.input, spec.width + 32, spec.height / 2);
             start_weston(server, {"--backend=x11-backend.so", "--use-pixman"}, true,
                          {"DISPLAY=" + outer});
             server.name = xwayland_display(server.dir + "/weston.log");
@@ -323,7 +339,7 @@ xserver start_xserver(const server_spec &spec)
                 if (now_seconds() > end)
                     throw std::runtime_error("weston did not start");
             server.name = display_from_fd(
-                {"Xwayland", "-nolisten", "tcp", "-geometry", size},
+                {"Xwayland", "-nolisten", "tcp"},
                 {"XDG_RUNTIME_DIR=" + server.dir + "/runtime", "WAYLAND_DISPLAY=wayland-cubesaver"},
                 server);
             break;
@@ -445,7 +461,7 @@ screenshot read_picture(Display *display)
     const unsigned long red = red_value(DefaultVisual(display, DefaultScreen(display)));
     for (int y = 0; y < picture_height; ++y)
         for (int x = 0; x < picture_width; ++x) {
-            const unsigned long pixel = XGetPixel(image, x, y) & 0xffffff;
+            const unsigned long pixel = pixel_at(image, x, y);
             shot.pixels[y * picture_width + x] = pixel == 0     ? black_pixel
                                                  : pixel == red ? red_pixel
                                                                 : other_pixel;
@@ -464,6 +480,28 @@ bool wait_for_red(Display *display, double seconds)
         sleep_seconds(0.002);
     } while (now_seconds() < end);
     return false;
+}
+
+mode picture_extent(Display *display)
+{
+    const int screen = DefaultScreen(display);
+    const int width = DisplayWidth(display, screen), height = DisplayHeight(display, screen);
+    XImage *image =
+        XGetImage(display, RootWindow(display, screen), 0, 0, width, height, AllPlanes, ZPixmap);
+    if (!image)
+        return {0, 0};
+    int left = width, right = -1, top = height, bottom = -1;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            // the picture's black between the cubes, which scaling keeps black
+            const bool black = pixel_at(image, x, y) == 0;
+            if (black) {
+                left = std::min(left, x), right = std::max(right, x);
+                top = std::min(top, y), bottom = std::max(bottom, y);
+            }
+        }
+    XDestroyImage(image);
+    return right < 0 ? mode{0, 0} : mode{right - left + 1, bottom - top + 1};
 }
 
 bool program_window_shown(Display *display)

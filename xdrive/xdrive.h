@@ -93,6 +93,10 @@ struct screenshot {
 };
 screenshot read_picture(Display *display);
 bool wait_for_red(Display *display, double seconds);
+// the width and height of the box around the picture's black on the whole
+// screen (of a compositor's own desktop, say), or 0x0 when there is none
+struct mode;
+mode picture_extent(Display *display);
 // whether any window of the program's size is still on the screen
 bool program_window_shown(Display *display);
 
