@@ -30,3 +30,34 @@ build_into() {
     cmake -S . -B "$dir" "$@" >/dev/null
     cmake --build "$dir" --parallel "$(nproc)"
 }
+
+# the 32-bit Wine, from Debian's i386 side
+need_wine() {
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        if [ "$(id -u)" -ne 0 ]; then
+            echo "cubesaver: run: sudo dpkg --add-architecture i386 && sudo apt-get update" >&2
+            exit 1
+        fi
+        dpkg --add-architecture i386
+    fi
+    need_packages wine wine32:i386
+}
+
+# why Wine cannot run a 32-bit .exe here, or nothing: a kernel built without
+# IA32 emulation cannot start 32-bit programs at all
+wine_cannot_run() {
+    /usr/lib/wine/wine --version >/dev/null 2>&1 ||
+        echo "this kernel cannot run 32-bit programs (no IA32 emulation), so Wine cannot start"
+}
+
+# a Wine prefix of its own under the build folder; no mono or gecko, which
+# would ask to download
+use_wine_prefix() {
+    export WINEPREFIX=$top/build-windows/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    trap 'wineserver -k 2>/dev/null || true' EXIT
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        echo "creating the Wine prefix $WINEPREFIX" >&2
+        env -u DISPLAY wineboot --init >/dev/null 2>&1
+        wineserver --wait
+    fi
+}

@@ -1,4 +1,4 @@
-// cubesaver.exe run under Wine on a private Xvfb: its picture and how it ends
+// cubesaver.exe run under Wine: on an Xvfb, and on Xorg, where Wine switches the mode
 // script/test-windows sets CUBESAVER_EXE to the .exe, and WINEPREFIX
 #include "xdrive.h"
 
@@ -10,14 +10,25 @@
 namespace
 {
 
-TEST(wine, draws_the_model_with_the_windows_rand_and_a_move_ends_it)
+class wine : public testing::TestWithParam<server_spec>
+{
+};
+
+TEST_P(wine, draws_the_model_with_the_windows_rand_and_a_move_ends_it)
 {
     const char *exe = std::getenv("CUBESAVER_EXE");
     ASSERT_NE(exe, nullptr) << "CUBESAVER_EXE names no .exe";
-    session run({server_kind::xvfb, 640, 480, 16});
-    run.child = spawn("/usr/bin/wine", run.server.name, {exe});
+    const std::string why = cannot_run(GetParam().kind);
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    session run(GetParam());
     Display *display = run.server.display;
+    const mode desktop = current_mode(display);
+    run.child = spawn("/usr/bin/wine", run.server.name, {exe});
     ASSERT_TRUE(wait_for_red(display, 120)) << "no cube on the screen";
+    const mode during = current_mode(display);
+    EXPECT_EQ(during.width, picture_width);
+    EXPECT_EQ(during.height, picture_height);
 
     const auto positions = msvcrt_positions(20 * 240);
     double t1, t2;
@@ -33,6 +44,16 @@ TEST(wine, draws_the_model_with_the_windows_rand_and_a_move_ends_it)
     const int status = wait_exit(run.child, 20);
     EXPECT_NE(status, -1) << "still running after the move";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+    const mode after = current_mode(display);
+    EXPECT_EQ(after.width, desktop.width);
+    EXPECT_EQ(after.height, desktop.height);
 }
+
+INSTANTIATE_TEST_SUITE_P(servers, wine,
+                         testing::Values(server_spec{server_kind::xvfb, 640, 480, 16},
+                                         server_spec{server_kind::xorg, 1024, 768, 16}),
+                         [](const testing::TestParamInfo<server_spec> &info) {
+                             return describe(info.param);
+                         });
 
 } // namespace
