@@ -1,0 +1,151 @@
+// runs cubesaver once on each kind of X server and prints what a user sees there,
+// as the Markdown table in the README
+// usage: servers [--exe cubesaver.exe | --no-wine WHY]   (the .exe runs under Wine as well)
+#include "xdrive.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+namespace
+{
+
+const std::string program = CUBESAVER_PATH;
+
+struct row {
+    const char *label;
+    server_spec server;
+    bool wine;
+};
+
+const row rows[] = {
+    {"Xvfb, 640x480 at 16 bits", {server_kind::xvfb, 640, 480, 16}, false},
+    {"Xvfb, 1024x768 at 24 bits", {server_kind::xvfb, 1024, 768, 24}, false},
+    {"Xorg (dummy driver), 1024x768 at 24 bits", {server_kind::xorg, 1024, 768, 24}, false},
+    {"Xorg with no 640x480 mode, 1024x768 at 24 bits",
+     {server_kind::xorg_no_640, 1024, 768, 24},
+     false},
+    {"Xwayland rootless, weston headless (no seat)", {server_kind::xwayland, 1024, 768, 24}, false},
+    {"Xwayland rootless, weston on X11 (a real seat)",
+     {server_kind::xwayland_seat, 1024, 768, 24},
+     false},
+    {"Xwayland rootful, weston headless", {server_kind::xwayland_rootful, 1024, 768, 24}, false},
+    {"Wine on Xvfb, 640x480 at 16 bits", {server_kind::xvfb, 640, 480, 16}, true},
+    {"Wine on Xorg (dummy driver), 1024x768 at 16 bits", {server_kind::xorg, 1024, 768, 16}, true},
+};
+
+std::string size(const mode &m)
+{
+    return std::to_string(m.width) + "x" + std::to_string(m.height);
+}
+
+// what the user sees, from the mode, where the window lies and, under a
+// compositor with a desktop of its own, how large the cubes are spread there
+std::string seen(const row &r, const mode &desktop, const mode &during, const screenshot &shot,
+                 const std::string &compositor)
+{
+    const server_kind kind = r.server.kind;
+    if (shot.left < 0)
+        return "no picture";
+    if (!compositor.empty())
+        return compositor;
+    if (kind == server_kind::xwayland || kind == server_kind::xwayland_rootful)
+        return "the window at " + std::to_string(shot.left) + "," + std::to_string(shot.top) +
+               " of the X screen (no output to look at)";
+    if (during.width != desktop.width || during.height != desktop.height)
+        return "switched to " + size(during) + ", picture at " + std::to_string(shot.left) + "," +
+               std::to_string(shot.top);
+    if (desktop.width == picture_width && desktop.height == picture_height)
+        return "the whole screen";
+    return "centred at " + std::to_string(shot.left) + "," + std::to_string(shot.top) +
+           ", black around it";
+}
+
+// how the compositor shows the picture on its own desktop
+std::string on_compositor(Display *outer, Display *inner)
+{
+    mode spread = picture_extent(outer);
+    std::string note;
+    if (spread.width == 0) {
+        // weston shows the window once something makes it repaint
+        flash_window(inner);
+        sleep_seconds(0.5);
+        spread = picture_extent(outer);
+        note = "shown once another client makes the compositor repaint; ";
+    }
+    if (spread.width == 0)
+        return "not shown on the compositor's desktop";
+    return note + (spread.width > picture_width + 30 ? "scaled" : "not scaled") +
+           ", the picture fills " + size(spread) + " of the compositor's desktop";
+}
+
+void run_row(const row &r, const std::string &exe, const std::string &no_wine)
+{
+    if (r.wine && exe.empty()) {
+        if (!no_wine.empty())
+            std::printf("| %s | not run: %s | | | | |\n", r.label, no_wine.c_str());
+        return;
+    }
+    const std::string why = cannot_run(r.server.kind);
+    if (!why.empty()) {
+        std::printf("| %s | not run: %s | | | | |\n", r.label, why.c_str());
+        return;
+    }
+    session run(r.server);
+    Display *display = run.server.display;
+    const mode desktop = current_mode(display);
+    run.child =
+        r.wine ? spawn("/usr/bin/wine", run.server.name, {exe}) : spawn(program, run.server.name);
+    if (!wait_for_red(display, r.wine ? 120 : 20)) {
+        std::printf("| %s | %s | no cube on the screen | | | |\n", r.label, size(desktop).c_str());
+        return;
+    }
+    const mode during = current_mode(display);
+    const screenshot shot = read_picture(display);
+    const std::string compositor =
+        run.server.input != display ? on_compositor(run.server.input, display) : std::string();
+    const auto positions = r.wine ? msvcrt_positions(20 * 240) : glibc_positions(20 * 240);
+    double when;
+    const bool equal = stamps_on_screen(display, positions, when) >= 0;
+    // a real seat may take the first move as the compositor's hand-over
+    int moves = 0, status = -1;
+    while (status == -1 && moves < 3) {
+        nudge_pointer(run.server.input, 1, 0);
+        ++moves;
+        status = wait_exit(run.child, r.wine ? 20 : 5);
+    }
+    const mode after = current_mode(display);
+    const bool clean = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    std::printf("| %s | %s | %s | %s | %s | %s |\n", r.label, size(desktop).c_str(),
+                seen(r, desktop, during, shot, compositor).c_str(),
+                equal ? "equals the model" : "differs",
+                clean ? (moves == 1 ? "ends it, status 0" : "the second ends it, status 0")
+                      : "does not end it",
+                size(after).c_str());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::string exe, no_wine;
+    if (argc == 3 && std::strcmp(argv[1], "--exe") == 0)
+        exe = argv[2];
+    else if (argc == 3 && std::strcmp(argv[1], "--no-wine") == 0)
+        no_wine = argv[2];
+    else if (argc != 1) {
+        std::fprintf(stderr, "usage: servers [--exe cubesaver.exe | --no-wine WHY]\n");
+        return 2;
+    }
+    std::printf("| server | desktop | what the user sees | picture | a 1-pixel move | "
+                "desktop after |\n|---|---|---|---|---|---|\n");
+    try {
+        for (const row &r : rows)
+            run_row(r, exe, no_wine);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "servers: %s\n", e.what());
+        return 1;
+    }
+}
