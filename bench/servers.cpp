@@ -64,19 +64,19 @@ std::string seen(const row &r, const mode &desktop, const mode &during, const sc
 }
 
 // how the compositor shows the picture on its own desktop
-std::string on_compositor(Display *outer, Display *inner)
+std::string on_compositor(Display *outer, Display *inner, const server_spec &spec)
 {
-    mode spread = picture_extent(outer);
     std::string note;
-    if (spread.width == 0) {
-        // weston shows the window once something makes it repaint
+    if (!red_shown(outer, spec.width, spec.height)) {
+        // weston 10 may show an override-redirect window only once its window
+        // manager handles another one
         flash_window(inner);
         sleep_seconds(0.5);
-        spread = picture_extent(outer);
-        note = "shown once another client makes the compositor repaint; ";
+        note = "shown only once another client maps a window; then ";
     }
-    if (spread.width == 0)
+    if (!red_shown(outer, spec.width, spec.height))
         return "not shown on the compositor's desktop";
+    const mode spread = picture_extent(outer, spec.width, spec.height);
     return note + (spread.width > picture_width + 30 ? "scaled" : "not scaled") +
            ", the picture fills " + size(spread) + " of the compositor's desktop";
 }
@@ -104,8 +104,9 @@ void run_row(const row &r, const std::string &exe, const std::string &no_wine)
     }
     const mode during = current_mode(display);
     const screenshot shot = read_picture(display);
-    const std::string compositor =
-        run.server.input != display ? on_compositor(run.server.input, display) : std::string();
+    const std::string compositor = run.server.input != display
+                                       ? on_compositor(run.server.input, display, r.server)
+                                       : std::string();
     const auto positions = r.wine ? msvcrt_positions(20 * 240) : glibc_positions(20 * 240);
     double when;
     const bool equal = stamps_on_screen(display, positions, when) >= 0;

@@ -482,10 +482,9 @@ bool wait_for_red(Display *display, double seconds)
     return false;
 }
 
-mode picture_extent(Display *display)
+mode picture_extent(Display *display, int width, int height)
 {
     const int screen = DefaultScreen(display);
-    const int width = DisplayWidth(display, screen), height = DisplayHeight(display, screen);
     XImage *image =
         XGetImage(display, RootWindow(display, screen), 0, 0, width, height, AllPlanes, ZPixmap);
     if (!image)
@@ -502,6 +501,26 @@ mode picture_extent(Display *display)
         }
     XDestroyImage(image);
     return right < 0 ? mode{0, 0} : mode{right - left + 1, bottom - top + 1};
+}
+
+bool red_shown(Display *display, int width, int height)
+{
+    XImage *image =
+        XGetImage(display, DefaultRootWindow(display), 0, 0, width, height, AllPlanes, ZPixmap);
+    if (!image)
+        return false;
+    const Visual *visual = DefaultVisual(display, DefaultScreen(display));
+    bool found = false;
+    for (int y = 0; y < height && !found; ++y)
+        for (int x = 0; x < width && !found; ++x) {
+            // scaled and filtered, so roughly red
+            const unsigned long pixel = pixel_at(image, x, y);
+            found = (pixel & visual->red_mask) > visual->red_mask / 2 &&
+                    (pixel & visual->green_mask) < visual->green_mask / 4 &&
+                    (pixel & visual->blue_mask) < visual->blue_mask / 4;
+        }
+    XDestroyImage(image);
+    return found;
 }
 
 bool program_window_shown(Display *display)

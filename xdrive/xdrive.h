@@ -93,10 +93,13 @@ struct screenshot {
 };
 screenshot read_picture(Display *display);
 bool wait_for_red(Display *display, double seconds);
-// the width and height of the box around the picture's black on the whole
-// screen (of a compositor's own desktop, say), or 0x0 when there is none
+// the width and height of the box around the picture's black in the given
+// top-left part of the screen (a compositor's window on its own desktop,
+// say), or 0x0 when there is none
 struct mode;
-mode picture_extent(Display *display);
+mode picture_extent(Display *display, int width, int height);
+// whether anything cube red shows in the given top-left part of the screen
+bool red_shown(Display *display, int width, int height);
 // whether any window of the program's size is still on the screen
 bool program_window_shown(Display *display);
 
