@@ -67,6 +67,9 @@ std::string seen(const row &r, const mode &desktop, const mode &during, const sc
 std::string on_compositor(Display *outer, Display *inner, const server_spec &spec)
 {
     std::string note;
+    for (double end = now_seconds() + 2; now_seconds() < end; sleep_seconds(0.1))
+        if (red_shown(outer, spec.width, spec.height))
+            break;
     if (!red_shown(outer, spec.width, spec.height)) {
         // weston 10 may show an override-redirect window only once its window
         // manager handles another one
@@ -96,6 +99,9 @@ void run_row(const row &r, const std::string &exe, const std::string &no_wine)
     session run(r.server);
     Display *display = run.server.display;
     const mode desktop = current_mode(display);
+    // a person's hand is on the compositor's window before it starts
+    if (run.server.input != display)
+        move_pointer_to(run.server.input, r.server.width - 24, r.server.height - 68);
     run.child =
         r.wine ? spawn("/usr/bin/wine", run.server.name, {exe}) : spawn(program, run.server.name);
     if (!wait_for_red(display, r.wine ? 120 : 20)) {
