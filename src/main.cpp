@@ -202,6 +202,21 @@ void check_screen_size()
     }
 }
 
+// the server is gone, so there is no display left to give back; leave at once
+// rather than let the library's shutdown talk to a dead connection
+int lost_x_server(Display *display)
+{
+    std::fprintf(stderr, "cubesaver: lost the X server: the connection to %s broke\n",
+                 DisplayString(display));
+    _exit(1);
+}
+
+void watch_x_connection()
+{
+    if (on_x11())
+        XSetIOErrorHandler(lost_x_server);
+}
+
 // a connection of our own that hears of every motion of a pointing device;
 // the server's own moves of the pointer send none
 Display *device_motion;
@@ -288,6 +303,9 @@ const char *no_system_driver_reason()
 void check_screen_size()
 {
 }
+void watch_x_connection()
+{
+}
 void watch_device_motion()
 {
 }
@@ -310,6 +328,7 @@ void engine()
         die("cannot start the allegro library",
             allegro_error[0] ? allegro_error : no_system_driver_reason());
     catch_stop_signals();
+    watch_x_connection();
     if (install_keyboard() != 0)
         die_with_library_reason("cannot install the keyboard driver");
     if (install_timer() != 0)
