@@ -16,7 +16,7 @@ const std::string program = CUBESAVER_PATH;
 
 struct row {
     const char *label;
-    server_spec server;
+    server_setup server;
     bool wine;
 };
 
@@ -64,24 +64,25 @@ std::string seen(const row &r, const mode &desktop, const mode &during, const sc
 }
 
 // how the compositor shows the picture on its own desktop
-std::string on_compositor(Display *outer, Display *inner, const server_spec &spec)
+std::string on_compositor(Display *outer, Display *inner, const server_setup &setup)
 {
     std::string note;
+    desktop_view view;
     for (double end = now_seconds() + 2; now_seconds() < end; sleep_seconds(0.1))
-        if (red_shown(outer, spec.width, spec.height))
+        if ((view = look_at_desktop(outer, setup.width, setup.height)).red_shown)
             break;
-    if (!red_shown(outer, spec.width, spec.height)) {
+    if (!view.red_shown) {
         // weston 10 may show an override-redirect window only once its window
         // manager handles another one
         flash_window(inner);
         sleep_seconds(0.5);
+        view = look_at_desktop(outer, setup.width, setup.height);
         note = "shown only once another client maps a window; then ";
     }
-    if (!red_shown(outer, spec.width, spec.height))
+    if (!view.red_shown)
         return "not shown on the compositor's desktop";
-    const mode spread = picture_extent(outer, spec.width, spec.height);
-    return note + (spread.width > picture_width + 30 ? "scaled" : "not scaled") +
-           ", the picture fills " + size(spread) + " of the compositor's desktop";
+    return note + (view.black_extent.width > picture_width + 30 ? "scaled" : "not scaled") +
+           ", the picture fills " + size(view.black_extent) + " of the compositor's desktop";
 }
 
 void run_row(const row &r, const std::string &exe, const std::string &no_wine)

@@ -241,7 +241,6 @@ void watch_device_motion()
     XISetMask(bits, XI_RawMotion);
     XIEventMask mask = {XIAllMasterDevices, sizeof bits, bits};
     XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
-    XSync(display, False);
     device_motion = display;
 }
 
@@ -289,7 +288,8 @@ void centre_mouse()
     }
 }
 
-// device motion from before the snapshot is no move
+// device motion from before the snapshot is no move; the round trip also
+// makes sure the selection is in place
 void forget_device_motion()
 {
     if (device_motion)

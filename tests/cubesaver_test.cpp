@@ -15,7 +15,7 @@ namespace
 const std::string program = CUBESAVER_PATH;
 
 struct screen_case {
-    server_spec server;
+    server_setup server;
     // where the pointer is before the program starts, on the input screen
     int pointer_x = -1;
     int pointer_y = -1;
@@ -37,15 +37,15 @@ std::string case_name(const testing::TestParamInfo<screen_case> &info)
     return name;
 }
 
-constexpr server_spec xvfb_640{server_kind::xvfb, 640, 480, 16};
-constexpr server_spec xvfb_larger{server_kind::xvfb, 800, 600, 24};
-constexpr server_spec xorg_16{server_kind::xorg, 1024, 768, 16};
-constexpr server_spec xorg_24{server_kind::xorg, 1024, 768, 24};
-constexpr server_spec xorg_no_640{server_kind::xorg_no_640, 1024, 768, 24};
-constexpr server_spec xwayland{server_kind::xwayland, 1024, 768, 24};
-constexpr server_spec xwayland_seat{server_kind::xwayland_seat, 1024, 768, 24};
+constexpr server_setup xvfb_640{server_kind::xvfb, 640, 480, 16};
+constexpr server_setup xvfb_larger{server_kind::xvfb, 800, 600, 24};
+constexpr server_setup xorg_16{server_kind::xorg, 1024, 768, 16};
+constexpr server_setup xorg_24{server_kind::xorg, 1024, 768, 24};
+constexpr server_setup xorg_no_640{server_kind::xorg_no_640, 1024, 768, 24};
+constexpr server_setup xwayland{server_kind::xwayland, 1024, 768, 24};
+constexpr server_setup xwayland_seat{server_kind::xwayland_seat, 1024, 768, 24};
 
-bool switches_mode(const server_spec &server)
+bool switches_mode(const server_setup &server)
 {
     return server.kind == server_kind::xorg;
 }
@@ -102,7 +102,7 @@ TEST_P(picture, equals_the_model_and_every_tick_becomes_a_stamp)
 {
     running run(GetParam(), {"--help", "-q", "x y"});
     Display *display = run.server.display;
-    const server_spec &server = GetParam().server;
+    const server_setup &server = GetParam().server;
     const screenshot shot = read_picture(display);
     if (switches_mode(server)) {
         EXPECT_EQ(current_mode(display).width, picture_width);
@@ -183,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(servers, ending,
                          case_name);
 
 struct signal_case {
-    server_spec server;
+    server_setup server;
     int number;
 };
 
@@ -266,8 +266,8 @@ bool is_failure_line(const std::string &text, const std::string &start)
 TEST_P(failure, exits_1_with_one_line_and_leaves_no_window)
 {
     const failure_case &c = GetParam();
-    const server_spec server =
-        c.why == cause::small_screen ? server_spec{server_kind::xvfb, 320, 240, 16} : xvfb_640;
+    const server_setup server =
+        c.why == cause::small_screen ? server_setup{server_kind::xvfb, 320, 240, 16} : xvfb_640;
     session run(server);
     std::string display = run.server.name;
     std::vector<std::string> env;

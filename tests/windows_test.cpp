@@ -10,7 +10,7 @@
 namespace
 {
 
-class wine : public testing::TestWithParam<server_spec>
+class wine : public testing::TestWithParam<server_setup>
 {
 };
 
@@ -50,9 +50,9 @@ TEST_P(wine, draws_the_model_with_the_windows_rand_and_a_move_ends_it)
 }
 
 INSTANTIATE_TEST_SUITE_P(servers, wine,
-                         testing::Values(server_spec{server_kind::xvfb, 640, 480, 16},
-                                         server_spec{server_kind::xorg, 1024, 768, 16}),
-                         [](const testing::TestParamInfo<server_spec> &info) {
+                         testing::Values(server_setup{server_kind::xvfb, 640, 480, 16},
+                                         server_setup{server_kind::xorg, 1024, 768, 16}),
+                         [](const testing::TestParamInfo<server_setup> &info) {
                              return describe(info.param);
                          });
 

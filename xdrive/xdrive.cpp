@@ -131,10 +131,12 @@ pid_t launch(const std::vector<std::string> &argv, const std::vector<std::string
     return pid;
 }
 
-// a server that writes its display number to -displayfd once it takes connections
+// a server that writes its display number to -displayfd once it takes
+// connections; its output goes to a log in the server's folder
 std::string display_from_fd(std::vector<std::string> argv, const std::vector<std::string> &env,
-                            xserver &server, const std::string &log = "/dev/null")
+                            xserver &server)
 {
+    const std::string log = server.dir + "/" + argv[0] + ".out";
     int fds[2];
     if (pipe(fds) != 0)
         throw std::runtime_error("pipe failed");
@@ -199,7 +201,7 @@ void start_weston(xserver &server, const std::vector<std::string> &backend, bool
 {
     const std::string runtime = server.dir + "/runtime";
     mkdir(runtime.c_str(), 0700);
-    const server_spec &s = server.spec;
+    const server_setup &s = server.setup;
     std::vector<std::string> argv{"weston",
                                   "--socket=wayland-cubesaver",
                                   "--log=" + server.dir + "/weston.log",
@@ -249,12 +251,12 @@ int ignore_x_errors(Display *, XErrorEvent *)
 
 } // namespace
 
-std::string describe(const server_spec &spec)
+std::string describe(const server_setup &setup)
 {
     static const char *const names[] = {"xvfb",     "xorg",          "xorg_no_640",
                                         "xwayland", "xwayland_seat", "xwayland_rootful"};
-    return std::string(names[static_cast<int>(spec.kind)]) + "_" + std::to_string(spec.width) +
-           "x" + std::to_string(spec.height) + "x" + std::to_string(spec.depth);
+    return std::string(names[static_cast<int>(setup.kind)]) + "_" + std::to_string(setup.width) +
+           "x" + std::to_string(setup.height) + "x" + std::to_string(setup.depth);
 }
 
 double now_seconds()
@@ -289,27 +291,27 @@ std::string cannot_run(server_kind kind)
     }
 }
 
-xserver start_xserver(const server_spec &spec)
+xserver start_xserver(const server_setup &setup)
 {
     xserver server;
-    server.spec = spec;
+    server.setup = setup;
     server.dir = temp_dir();
-    const std::string size = std::to_string(spec.width) + "x" + std::to_string(spec.height);
-    const std::string geometry = size + "x" + std::to_string(spec.depth);
+    const std::string size = std::to_string(setup.width) + "x" + std::to_string(setup.height);
+    const std::string geometry = size + "x" + std::to_string(setup.depth);
     try {
-        switch (spec.kind) {
+        switch (setup.kind) {
         case server_kind::xvfb:
             server.name =
                 display_from_fd({"Xvfb", "-screen", "0", geometry, "-nolisten", "tcp"}, {}, server);
             break;
         case server_kind::xorg:
         case server_kind::xorg_no_640:
-            write_xorg_config(server.dir, spec.kind == server_kind::xorg);
+            write_xorg_config(server.dir, setup.kind == server_kind::xorg);
             mkdir((server.dir + "/conf.d").c_str(), 0700);
             server.name =
                 display_from_fd({"Xorg", "-config", server.dir + "/xorg.conf", "-configdir",
                                  server.dir + "/conf.d", "-noreset", "-nolisten", "tcp", "-logfile",
-                                 server.dir + "/Xorg.log", "-depth", std::to_string(spec.depth)},
+                                 server.dir + "/Xorg.log", "-depth", std::to_string(setup.depth)},
                                 {}, server);
             break;
         case server_kind::xwayland:
@@ -321,11 +323,11 @@ xserver start_xserver(const server_spec &spec)
             // pointer on it; wider than the window, so that the pointer starts
             // outside and enters it as a hand brings it
             const std::string wider =
-                std::to_string(spec.width + 64) + "x" + std::to_string(spec.height) + "x24";
+                std::to_string(setup.width + 64) + "x" + std::to_string(setup.height) + "x24";
             const std::string outer =
                 display_from_fd({"Xvfb", "-screen", "0", wider, "-nolisten", "tcp"}, {}, server);
             server.input = open_display(outer);
-            move_pointer_to(server.input, spec.width + 32, spec.height / 2);
+            move_pointer_to(server.input, setup.width + 32, setup.height / 2);
             start_weston(server, {"--backend=x11-backend.so", "--use-pixman"}, true,
                          {"DISPLAY=" + outer});
             server.name = xwayland_display(server.dir + "/weston.log");
@@ -482,45 +484,33 @@ bool wait_for_red(Display *display, double seconds)
     return false;
 }
 
-mode picture_extent(Display *display, int width, int height)
+desktop_view look_at_desktop(Display *display, int width, int height)
 {
-    const int screen = DefaultScreen(display);
+    desktop_view view;
     XImage *image =
-        XGetImage(display, RootWindow(display, screen), 0, 0, width, height, AllPlanes, ZPixmap);
+        XGetImage(display, DefaultRootWindow(display), 0, 0, width, height, AllPlanes, ZPixmap);
     if (!image)
-        return {0, 0};
+        return view;
+    const Visual *visual = DefaultVisual(display, DefaultScreen(display));
     int left = width, right = -1, top = height, bottom = -1;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
+            const unsigned long pixel = pixel_at(image, x, y);
+            // scaled and filtered, so roughly red
+            view.red_shown =
+                view.red_shown || ((pixel & visual->red_mask) > visual->red_mask / 2 &&
+                                   (pixel & visual->green_mask) < visual->green_mask / 4 &&
+                                   (pixel & visual->blue_mask) < visual->blue_mask / 4);
             // the picture's black between the cubes, which scaling keeps black
-            const bool black = pixel_at(image, x, y) == 0;
-            if (black) {
+            if (pixel == 0) {
                 left = std::min(left, x), right = std::max(right, x);
                 top = std::min(top, y), bottom = std::max(bottom, y);
             }
         }
     XDestroyImage(image);
-    return right < 0 ? mode{0, 0} : mode{right - left + 1, bottom - top + 1};
-}
-
-bool red_shown(Display *display, int width, int height)
-{
-    XImage *image =
-        XGetImage(display, DefaultRootWindow(display), 0, 0, width, height, AllPlanes, ZPixmap);
-    if (!image)
-        return false;
-    const Visual *visual = DefaultVisual(display, DefaultScreen(display));
-    bool found = false;
-    for (int y = 0; y < height && !found; ++y)
-        for (int x = 0; x < width && !found; ++x) {
-            // scaled and filtered, so roughly red
-            const unsigned long pixel = pixel_at(image, x, y);
-            found = (pixel & visual->red_mask) > visual->red_mask / 2 &&
-                    (pixel & visual->green_mask) < visual->green_mask / 4 &&
-                    (pixel & visual->blue_mask) < visual->blue_mask / 4;
-        }
-    XDestroyImage(image);
-    return found;
+    if (right >= 0)
+        view.black_extent = {right - left + 1, bottom - top + 1};
+    return view;
 }
 
 bool program_window_shown(Display *display)

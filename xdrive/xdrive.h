@@ -24,16 +24,16 @@ enum class server_kind {
     xwayland_rootful, // rootful under weston's headless backend
 };
 
-struct server_spec {
+struct server_setup {
     server_kind kind;
     int width;
     int height;
     int depth;
 };
-std::string describe(const server_spec &spec);
+std::string describe(const server_setup &setup);
 
 struct xserver {
-    server_spec spec{};
+    server_setup setup{};
     std::vector<pid_t> pids; // ended last first
     std::string dir;         // its config, log and runtime files
     std::string name;        // the display the program is given
@@ -44,7 +44,7 @@ struct xserver {
 
 // why this machine cannot run such a server, or ""
 std::string cannot_run(server_kind kind);
-xserver start_xserver(const server_spec &spec);
+xserver start_xserver(const server_setup &setup);
 void stop_xserver(xserver &server);
 
 struct process {
@@ -69,7 +69,7 @@ std::string read_file(const std::string &path);
 struct session {
     xserver server;
     process child;
-    explicit session(const server_spec &spec) : server(start_xserver(spec))
+    explicit session(const server_setup &setup) : server(start_xserver(setup))
     {
     }
     session(const session &) = delete;
@@ -84,6 +84,20 @@ struct session {
 double now_seconds();
 void sleep_seconds(double seconds);
 
+// a size: the server's video mode, as XF86VidMode reports it, or a box on the screen
+struct mode {
+    int width = 0;
+    int height = 0;
+};
+
+// a compositor's own desktop, in the given top-left part of the screen:
+// whether anything cube red shows, and the box around the picture's black
+struct desktop_view {
+    bool red_shown = false;
+    mode black_extent;
+};
+desktop_view look_at_desktop(Display *display, int width, int height);
+
 // the program's 640x480 window, a byte a pixel: black, cube red, anything else
 enum pixel_class : uint8_t { black_pixel, red_pixel, other_pixel };
 struct screenshot {
@@ -93,21 +107,9 @@ struct screenshot {
 };
 screenshot read_picture(Display *display);
 bool wait_for_red(Display *display, double seconds);
-// the width and height of the box around the picture's black in the given
-// top-left part of the screen (a compositor's window on its own desktop,
-// say), or 0x0 when there is none
-struct mode;
-mode picture_extent(Display *display, int width, int height);
-// whether anything cube red shows in the given top-left part of the screen
-bool red_shown(Display *display, int width, int height);
 // whether any window of the program's size is still on the screen
 bool program_window_shown(Display *display);
 
-// the server's current video mode, as XF86VidMode reports it
-struct mode {
-    int width;
-    int height;
-};
 mode current_mode(Display *display);
 // the pointer acceleration, as numerator, denominator and threshold
 std::vector<int> pointer_control(Display *display);
