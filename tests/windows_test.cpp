@@ -1,5 +1,6 @@
 // cubesaver.exe run under Wine: on an Xvfb, and on Xorg, where Wine switches the mode
-// script/test-windows sets CUBESAVER_EXE to the .exe, and WINEPREFIX
+// script/test-windows sets CUBESAVER_EXE to the .exe, CUBESAVER_WINE to the wine
+// that runs it, and WINEPREFIX
 #include "xdrive.h"
 
 #include <gtest/gtest.h>
@@ -24,7 +25,7 @@ TEST_P(wine, draws_the_model_with_the_windows_rand_and_a_move_ends_it)
     session run(GetParam());
     Display *display = run.server.display;
     const mode desktop = current_mode(display);
-    run.child = spawn("/usr/bin/wine", run.server.name, {exe});
+    run.child = spawn_wine(exe, run.server.name);
     ASSERT_TRUE(wait_for_red(display, 120)) << "no cube on the screen";
     const mode during = current_mode(display);
     EXPECT_EQ(during.width, picture_width);

@@ -412,6 +412,17 @@ process spawn(const std::string &path, const std::string &display,
     return child;
 }
 
+process spawn_wine(const std::string &exe, const std::string &display)
+{
+    // wine's desktop process stays with the display it started on, so a wine
+    // session left from an earlier run on a server now gone must end first
+    process stop = spawn("/usr/bin/wineserver", "", {"-k"});
+    wait_exit(stop, 20);
+    kill_process(stop);
+    const char *wine = std::getenv("CUBESAVER_WINE");
+    return spawn(wine ? wine : "/usr/bin/wine", display, {exe});
+}
+
 int wait_exit(process &child, double seconds)
 {
     // a pidfd turns readable the moment the process ends
@@ -521,17 +532,25 @@ bool program_window_shown(Display *display)
 
 mode current_mode(Display *display)
 {
+    // the screen's own size: a RandR switch (Wine's) resizes it
+    Window root;
+    int x, y;
+    unsigned width, height, border, depth;
+    XGetGeometry(display, DefaultRootWindow(display), &root, &x, &y, &width, &height, &border,
+                 &depth);
+    const mode screen{static_cast<int>(width), static_cast<int>(height)};
+    // a VidMode switch (the library's) leaves the screen and changes only the
+    // mode line; Xvfb has no such extension
     int dotclock, event, error;
     XF86VidModeModeLine line{};
-    // Xvfb has no such extension: its screen is its only mode
-    if (!XF86VidModeQueryExtension(display, &event, &error))
-        return {DisplayWidth(display, DefaultScreen(display)),
-                DisplayHeight(display, DefaultScreen(display))};
-    if (!XF86VidModeGetModeLine(display, DefaultScreen(display), &dotclock, &line))
-        return {0, 0};
+    if (!XF86VidModeQueryExtension(display, &event, &error) ||
+        !XF86VidModeGetModeLine(display, DefaultScreen(display), &dotclock, &line))
+        return screen;
     if (line.privsize)
         XFree(line.c_private);
-    return {line.hdisplay, line.vdisplay};
+    if (line.hdisplay * line.vdisplay < screen.width * screen.height)
+        return {line.hdisplay, line.vdisplay};
+    return screen;
 }
 
 std::vector<int> pointer_control(Display *display)

@@ -59,6 +59,9 @@ enum class stderr_mode { file, closed, broken_pipe };
 process spawn(const std::string &path, const std::string &display,
               const std::vector<std::string> &args = {}, stderr_mode err = stderr_mode::file,
               const std::vector<std::string> &env = {});
+// runs a windows .exe under wine in a wine session of its own; CUBESAVER_WINE
+// names the wine, /usr/bin/wine when it is not set
+process spawn_wine(const std::string &exe, const std::string &display);
 // the wait status, or -1 if it is still running after the given seconds
 int wait_exit(process &child, double seconds);
 void kill_process(process &child);
