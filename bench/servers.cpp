@@ -1,6 +1,7 @@
 // runs cubesaver once on each kind of X server and prints what a user sees there,
 // as the Markdown table in the README
-// usage: servers [--exe cubesaver.exe | --no-wine WHY]   (the .exe runs under Wine as well)
+// usage: servers [--exe cubesaver.exe [NOTE] | --no-wine WHY]
+// (the .exe runs under Wine as well; NOTE follows the names of its rows)
 #include "xdrive.h"
 
 #include <sys/wait.h>
@@ -85,16 +86,18 @@ std::string on_compositor(Display *outer, Display *inner, const server_setup &se
            ", the picture fills " + size(view.black_extent) + " of the compositor's desktop";
 }
 
-void run_row(const row &r, const std::string &exe, const std::string &no_wine)
+void run_row(const row &r, const std::string &exe, const std::string &note,
+             const std::string &no_wine)
 {
+    const std::string label = r.wine && !note.empty() ? r.label + (" (" + note + ")") : r.label;
     if (r.wine && exe.empty()) {
         if (!no_wine.empty())
-            std::printf("| %s | not run: %s | | | | |\n", r.label, no_wine.c_str());
+            std::printf("| %s | not run: %s | | | | |\n", label.c_str(), no_wine.c_str());
         return;
     }
     const std::string why = cannot_run(r.server.kind);
     if (!why.empty()) {
-        std::printf("| %s | not run: %s | | | | |\n", r.label, why.c_str());
+        std::printf("| %s | not run: %s | | | | |\n", label.c_str(), why.c_str());
         return;
     }
     session run(r.server);
@@ -103,10 +106,10 @@ void run_row(const row &r, const std::string &exe, const std::string &no_wine)
     // a person's hand is on the compositor's window before it starts
     if (run.server.input != display)
         move_pointer_to(run.server.input, r.server.width - 24, r.server.height - 68);
-    run.child =
-        r.wine ? spawn("/usr/bin/wine", run.server.name, {exe}) : spawn(program, run.server.name);
+    run.child = r.wine ? spawn_wine(exe, run.server.name) : spawn(program, run.server.name);
     if (!wait_for_red(display, r.wine ? 120 : 20)) {
-        std::printf("| %s | %s | no cube on the screen | | | |\n", r.label, size(desktop).c_str());
+        std::printf("| %s | %s | no cube on the screen | | | |\n", label.c_str(),
+                    size(desktop).c_str());
         return;
     }
     const mode during = current_mode(display);
@@ -126,7 +129,7 @@ void run_row(const row &r, const std::string &exe, const std::string &no_wine)
     }
     const mode after = current_mode(display);
     const bool clean = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    std::printf("| %s | %s | %s | %s | %s | %s |\n", r.label, size(desktop).c_str(),
+    std::printf("| %s | %s | %s | %s | %s | %s |\n", label.c_str(), size(desktop).c_str(),
                 seen(r, desktop, during, shot, compositor).c_str(),
                 equal ? "equals the model" : "differs",
                 clean ? (moves == 1 ? "ends it, status 0" : "the second ends it, status 0")
@@ -138,20 +141,21 @@ void run_row(const row &r, const std::string &exe, const std::string &no_wine)
 
 int main(int argc, char **argv)
 {
-    std::string exe, no_wine;
-    if (argc == 3 && std::strcmp(argv[1], "--exe") == 0)
+    std::string exe, note, no_wine;
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--exe") == 0) {
         exe = argv[2];
-    else if (argc == 3 && std::strcmp(argv[1], "--no-wine") == 0)
+        note = argc == 4 ? argv[3] : "";
+    } else if (argc == 3 && std::strcmp(argv[1], "--no-wine") == 0)
         no_wine = argv[2];
     else if (argc != 1) {
-        std::fprintf(stderr, "usage: servers [--exe cubesaver.exe | --no-wine WHY]\n");
+        std::fprintf(stderr, "usage: servers [--exe cubesaver.exe [NOTE] | --no-wine WHY]\n");
         return 2;
     }
     std::printf("| server | desktop | what the user sees | picture | a 1-pixel move | "
                 "desktop after |\n|---|---|---|---|---|---|\n");
     try {
         for (const row &r : rows)
-            run_row(r, exe, no_wine);
+            run_row(r, exe, note, no_wine);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "servers: %s\n", e.what());
         return 1;

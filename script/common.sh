@@ -43,21 +43,32 @@ need_wine() {
     need_packages wine wine32:i386
 }
 
-# why Wine cannot run a 32-bit .exe here, or nothing: a kernel built without
-# IA32 emulation cannot start 32-bit programs at all
-wine_cannot_run() {
-    /usr/lib/wine/wine --version >/dev/null 2>&1 ||
-        echo "this kernel cannot run 32-bit programs (no IA32 emulation), so Wine cannot start"
-}
-
-# a Wine prefix of its own under the build folder; no mono or gecko, which
-# would ask to download
-use_wine_prefix() {
-    export WINEPREFIX=$top/build-windows/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# the Wine the .exe runs under, with a prefix of its own beside it (no mono or
+# gecko, which would ask to download): the 32-bit .exe under Debian's 32-bit
+# Wine or, on a kernel without IA32 emulation, which cannot start 32-bit
+# programs at all, the same program built for 64-bit Windows under wine64.
+# Sets wine_exe and wine_note (what stood in, or nothing), and exports
+# CUBESAVER_WINE; wine_why says why no Wine can run here, or nothing
+choose_wine() {
+    wine_exe=build-windows/cubesaver.exe wine_note= wine_why=
+    export CUBESAVER_WINE=/usr/bin/wine
+    if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+        need_packages wine64
+        wine_exe=build-windows64/cubesaver.exe
+        wine_note="the 64-bit build, under wine64"
+        CUBESAVER_WINE=/usr/lib/wine/wine64
+        echo "cubesaver: this kernel cannot run 32-bit programs; running $wine_exe under wine64" >&2
+        script/build-windows 64 >/dev/null
+    fi
+    if ! "$CUBESAVER_WINE" --version >/dev/null 2>&1; then
+        wine_why="neither Wine nor wine64 can start on this machine"
+        return
+    fi
+    export WINEPREFIX=$top/${wine_exe%/*}/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     trap 'wineserver -k 2>/dev/null || true' EXIT
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         echo "creating the Wine prefix $WINEPREFIX" >&2
-        env -u DISPLAY wineboot --init >/dev/null 2>&1
+        env -u DISPLAY "$CUBESAVER_WINE" wineboot --init >/dev/null 2>&1
         wineserver --wait
     fi
 }
