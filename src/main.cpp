@@ -241,6 +241,9 @@ void watch_device_motion()
     XISetMask(bits, XI_RawMotion);
     XIEventMask mask = {XIAllMasterDevices, sizeof bits, bits};
     XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
+    // the round trip puts the selection in place; motion from before the
+    // snapshot is no move
+    XSync(display, True);
     device_motion = display;
 }
 
@@ -287,14 +290,6 @@ void centre_mouse()
         _xwin_handle_input();
     }
 }
-
-// device motion from before the snapshot is no move; the round trip also
-// makes sure the selection is in place
-void forget_device_motion()
-{
-    if (device_motion)
-        XSync(device_motion, True);
-}
 #else
 const char *no_system_driver_reason()
 {
@@ -316,10 +311,15 @@ bool device_moved()
 void centre_mouse()
 {
 }
-void forget_device_motion()
-{
-}
 #endif
+
+// where the pointer is once set-up is done, or once the server has moved it
+void take_mouse_snapshot()
+{
+    centre_mouse();
+    mx = mouse_x;
+    my = mouse_y;
+}
 
 void engine()
 {
@@ -357,10 +357,7 @@ void engine()
         die("cannot create the block", "out of memory");
     paint_block();
     watch_device_motion();
-    forget_device_motion();
-    centre_mouse();
-    mx = mouse_x;
-    my = mouse_y;
+    take_mouse_snapshot();
 }
 
 // one tick's work: a block at a random place, row first
@@ -384,9 +381,7 @@ void exit_procedure()
         std::exit(0);
     // the server put it there (a compositor handing over its pointer), not a
     // person; it may be at an edge, so centre it again and watch from there
-    centre_mouse();
-    mx = mouse_x;
-    my = mouse_y;
+    take_mouse_snapshot();
 }
 
 void display()
