@@ -27,28 +27,17 @@ void count_tick()
     std::exit(1);
 }
 
-void set_mode()
-{
-    set_color_depth(16);
-    if (set_gfx_mode(GFX_AUTODETECT_FULLSCREEN, 640, 480, 0, 0) != 0)
-        die("cannot set the mode");
-}
-
-void start_tick()
-{
-    if (install_int_ex(count_tick, BPS_TO_TIMER(120)) != 0)
-        die("cannot start the tick");
-}
-
 // the drivers cubesaver installs, and its tick where it starts it, then the mode
 void set_up(bool tick = false)
 {
     if (allegro_init() != 0 || install_keyboard() != 0 || install_timer() != 0 ||
         install_mouse() < 0)
         die("cannot start");
-    if (tick)
-        start_tick();
-    set_mode();
+    if (tick && install_int_ex(count_tick, BPS_TO_TIMER(120)) != 0)
+        die("cannot start the tick");
+    set_color_depth(16);
+    if (set_gfx_mode(GFX_AUTODETECT_FULLSCREEN, 640, 480, 0, 0) != 0)
+        die("cannot set the mode");
 }
 
 void put_square(BITMAP *bitmap)

@@ -47,19 +47,20 @@ need_wine() {
 # gecko, which would ask to download): the 32-bit .exe under Debian's 32-bit
 # Wine or, on a kernel without IA32 emulation, which cannot start 32-bit
 # programs at all, the same program built for 64-bit Windows under wine64.
-# Sets wine_exe and wine_note (what stood in, or nothing), and exports
-# CUBESAVER_WINE; wine_why says why no Wine can run here, or nothing
+# Builds it, sets wine_exe and wine_note (what stood in, or nothing), and
+# exports CUBESAVER_WINE; wine_why says why no Wine can run here, or nothing
 choose_wine() {
+    local bits=32
     wine_exe=build-windows/cubesaver.exe wine_note= wine_why=
     export CUBESAVER_WINE=/usr/bin/wine
     if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
         need_packages wine64
-        wine_exe=build-windows64/cubesaver.exe
+        bits=64 wine_exe=build-windows64/cubesaver.exe
         wine_note="the 64-bit build, under wine64"
         CUBESAVER_WINE=/usr/lib/wine/wine64
         echo "cubesaver: this kernel cannot run 32-bit programs; running $wine_exe under wine64" >&2
-        script/build-windows 64 >/dev/null
     fi
+    script/build-windows $bits >/dev/null
     if ! "$CUBESAVER_WINE" --version >/dev/null 2>&1; then
         wine_why="neither Wine nor wine64 can start on this machine"
         return

@@ -106,8 +106,25 @@ void stamp(std::vector<uint8_t> &model, position at, stamp_shape shape)
         }
 }
 
-// starts a program with its output on /dev/null (or the log), the extra
-// environment set, and the one descriptor given left open
+// in a child: the extra environment set, every descriptor past the standard
+// three closed but the one given, then the program
+[[noreturn]] void exec_child(const std::vector<std::string> &argv,
+                             const std::vector<std::string> &env, int keep_fd = -1)
+{
+    for (int fd = 3; fd < 256; ++fd)
+        if (fd != keep_fd)
+            close(fd);
+    for (const auto &setting : env)
+        putenv(const_cast<char *>(setting.c_str()));
+    std::vector<char *> args;
+    for (const auto &arg : argv)
+        args.push_back(const_cast<char *>(arg.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+}
+
+// starts a server or compositor with its output on /dev/null (or the log)
 pid_t launch(const std::vector<std::string> &argv, const std::vector<std::string> &env = {},
              int keep_fd = -1, const std::string &log = "/dev/null")
 {
@@ -116,17 +133,7 @@ pid_t launch(const std::vector<std::string> &argv, const std::vector<std::string
         const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         dup2(out, 1);
         dup2(out, 2);
-        for (int fd = 3; fd < 256; ++fd)
-            if (fd != keep_fd)
-                close(fd);
-        for (const auto &setting : env)
-            putenv(const_cast<char *>(setting.c_str()));
-        std::vector<char *> args;
-        for (const auto &arg : argv)
-            args.push_back(const_cast<char *>(arg.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
+        exec_child(argv, env, keep_fd);
     }
     return pid;
 }
@@ -386,8 +393,6 @@ process spawn(const std::string &path, const std::string &display,
             unsetenv("DISPLAY");
         else
             setenv("DISPLAY", display.c_str(), 1);
-        for (const auto &setting : env)
-            putenv(const_cast<char *>(setting.c_str()));
         dup2(open(child.out_path.c_str(), O_WRONLY | O_TRUNC), 1);
         if (err == stderr_mode::file)
             dup2(open(child.err_path.c_str(), O_WRONLY | O_TRUNC), 2);
@@ -395,14 +400,9 @@ process spawn(const std::string &path, const std::string &display,
             dup2(pipe_fds[1], 2);
         else
             close(2);
-        for (int fd = 3; fd < 256; ++fd)
-            close(fd);
-        std::vector<char *> argv{const_cast<char *>(path.c_str())};
-        for (const auto &arg : args)
-            argv.push_back(const_cast<char *>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(path.c_str(), argv.data());
-        _exit(127);
+        std::vector<std::string> argv{path};
+        argv.insert(argv.end(), args.begin(), args.end());
+        exec_child(argv, env);
     }
     // no reader is left on the pipe
     if (pipe_fds[0] >= 0) {
@@ -578,27 +578,33 @@ void nudge_pointer(Display *display, int dx, int dy)
     XSync(display, False);
 }
 
+namespace
+{
+
+// presses, holds a moment as a person does, and lets go
+void hold(Display *display, const std::function<void(Bool)> &press)
+{
+    press(True);
+    XSync(display, False);
+    sleep_seconds(0.1);
+    press(False);
+    XSync(display, False);
+}
+
+} // namespace
+
 void hold_keys(Display *display, const std::vector<std::string> &keys)
 {
     for (const auto &key : keys) {
         const KeyCode code = XKeysymToKeycode(display, XStringToKeysym(key.c_str()));
-        XTestFakeKeyEvent(display, code, True, CurrentTime);
-        XSync(display, False);
-        sleep_seconds(0.1);
-        XTestFakeKeyEvent(display, code, False, CurrentTime);
-        XSync(display, False);
+        hold(display, [&](Bool down) { XTestFakeKeyEvent(display, code, down, CurrentTime); });
     }
 }
 
 void hold_buttons(Display *display, const std::vector<unsigned> &buttons)
 {
-    for (unsigned button : buttons) {
-        XTestFakeButtonEvent(display, button, True, CurrentTime);
-        XSync(display, False);
-        sleep_seconds(0.1);
-        XTestFakeButtonEvent(display, button, False, CurrentTime);
-        XSync(display, False);
-    }
+    for (unsigned button : buttons)
+        hold(display, [&](Bool down) { XTestFakeButtonEvent(display, button, down, CurrentTime); });
 }
 
 void flash_window(Display *display)
