@@ -44,6 +44,7 @@ constexpr server_setup xorg_24{server_kind::xorg, 1024, 768, 24};
 constexpr server_setup xorg_no_640{server_kind::xorg_no_640, 1024, 768, 24};
 constexpr server_setup xwayland{server_kind::xwayland, 1024, 768, 24};
 constexpr server_setup xwayland_seat{server_kind::xwayland_seat, 1024, 768, 24};
+constexpr server_setup xwayland_rootful{server_kind::xwayland_rootful, 1024, 768, 24};
 
 bool switches_mode(const server_setup &server)
 {
@@ -109,7 +110,8 @@ TEST_P(picture, equals_the_model_and_every_tick_becomes_a_stamp)
         EXPECT_EQ(current_mode(display).height, picture_height);
         EXPECT_EQ(shot.left, 0);
         EXPECT_EQ(shot.top, 0);
-    } else if (server.kind == server_kind::xvfb || server.kind == server_kind::xorg_no_640) {
+    } else if (server.kind == server_kind::xvfb || server.kind == server_kind::xorg_no_640 ||
+               server.kind == server_kind::xwayland_rootful) {
         EXPECT_EQ(shot.left, (server.width - picture_width) / 2) << "not centred";
         EXPECT_EQ(shot.top, (server.height - picture_height) / 2) << "not centred";
     }
@@ -142,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(servers, picture,
                          testing::Values(screen_case{xvfb_640}, screen_case{xvfb_larger},
                                          screen_case{xorg_16}, screen_case{xorg_24},
                                          screen_case{xorg_no_640}, screen_case{xwayland},
-                                         screen_case{xwayland_seat}),
+                                         screen_case{xwayland_seat}, screen_case{xwayland_rootful}),
                          case_name);
 
 class ending : public on_server
@@ -172,15 +174,14 @@ TEST_P(ending, only_a_move_ends_it_one_pixel_any_way)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(servers, ending,
-                         testing::Values(screen_case{xvfb_640}, screen_case{xvfb_larger, 799, 599},
-                                         screen_case{xorg_24, 0, 0},
-                                         screen_case{xorg_24, 1023, 767},
-                                         screen_case{xorg_16, 1023, 0},
-                                         screen_case{xorg_16, 0, 767},
-                                         screen_case{xorg_no_640, 1023, 767}, screen_case{xwayland},
-                                         screen_case{xwayland_seat, 1000, 700}),
-                         case_name);
+INSTANTIATE_TEST_SUITE_P(
+    servers, ending,
+    testing::Values(screen_case{xvfb_640}, screen_case{xvfb_larger, 799, 599},
+                    screen_case{xorg_24, 0, 0}, screen_case{xorg_24, 1023, 767},
+                    screen_case{xorg_16, 1023, 0}, screen_case{xorg_16, 0, 767},
+                    screen_case{xorg_no_640, 1023, 767}, screen_case{xwayland},
+                    screen_case{xwayland_seat, 1000, 700}, screen_case{xwayland_rootful}),
+    case_name);
 
 struct signal_case {
     server_setup server;
