@@ -3,8 +3,8 @@ set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
 
-build_packages=(g++ cmake make pkg-config liballegro4-dev libx11-dev libxi-dev)
-test_packages=(xvfb libx11-dev libxtst-dev libxxf86vm-dev libgtest-dev dpkg-dev man-db
+build_packages=(g++ cmake make pkg-config liballegro4-dev libx11-dev libxi-dev libxrandr-dev)
+test_packages=(xvfb libx11-dev libxtst-dev libxxf86vm-dev libxrandr-dev libgtest-dev dpkg-dev man-db
     xserver-xorg-core xserver-xorg-video-dummy weston xwayland)
 
 # install the Debian packages that are missing, or say how to
@@ -72,4 +72,41 @@ choose_wine() {
         env -u DISPLAY "$CUBESAVER_WINE" wineboot --init >/dev/null 2>&1
         wineserver --wait
     fi
+}
+
+# the upstream tarball of a Debian source package, checked against its .dsc
+# and unpacked into DIR/src, through apt with a source list of its own so that
+# the machine's sources stay as they are
+fetch_debian_source() {
+    local package=$1 dir=$2 apt=$2/apt mirror
+    mirror=$(apt-get indextargets --format '$(REPO_URI) $(CODENAME) $(COMPONENT)' 'Created-By: Packages' |
+        awk '$3 == "main" && $2 !~ /-/ {print $1, $2; exit}')
+    [ -n "$mirror" ] || { echo "cubesaver: no Debian mirror in apt's lists; run apt-get update" >&2; return 1; }
+    mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$dir/source"
+    echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror main" >"$apt/sources.list"
+    local opts=(-o "Dir::Etc::SourceList=$apt/sources.list" -o Dir::Etc::SourceParts=/dev/null
+        -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o APT::Sandbox::User=root)
+    apt-get "${opts[@]}" -qq update
+    # only the .dsc and the upstream tarball are needed; the Debian part may be missing
+    (cd "$dir/source" && apt-get "${opts[@]}" -qq source --download-only "$package" >/dev/null 2>&1) || true
+    local dsc tarball sum
+    dsc=$(ls "$dir"/source/"$package"_*.dsc) || return 1
+    tarball=$(ls "$dir"/source/"$package"_*.orig.tar.gz) || return 1
+    sum=$(awk '/^Checksums-Sha256:/ {on = 1; next} /^[^ ]/ {on = 0} on && $3 == name {print $1}' \
+        name="$(basename "$tarball")" "$dsc")
+    echo "$sum  $tarball" | sha256sum --check --quiet || return 1
+    rm -rf "$dir/src" && mkdir -p "$dir/src"
+    tar -xzf "$tarball" -C "$dir/src" --strip-components=1
+}
+
+# where script/build-dummy keeps the dummy video driver that switches modes
+# as real hardware's drivers do; the tests look there too
+dummy_cache=${XDG_CACHE_HOME:-$HOME/.cache}/cubesaver/xf86-video-dummy-switching
+export CUBESAVER_XORG_MODULES=$dummy_cache/modules
+
+# the switching dummy driver for the Xorg cases; without it they are skipped
+# and say why
+need_switching_dummy() {
+    "$top/script/build-dummy" ||
+        echo "cubesaver: no switching dummy driver; the Xorg cases that switch modes will be skipped" >&2
 }
