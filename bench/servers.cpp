@@ -24,7 +24,12 @@ struct row {
 const row rows[] = {
     {"Xvfb, 640x480 at 16 bits", {server_kind::xvfb, 640, 480, 16}, false},
     {"Xvfb, 1024x768 at 24 bits", {server_kind::xvfb, 1024, 768, 24}, false},
-    {"Xorg (dummy driver), 1024x768 at 24 bits", {server_kind::xorg, 1024, 768, 24}, false},
+    {"Xorg (dummy driver switching as real ones do), 1024x768 at 24 bits",
+     {server_kind::xorg, 1024, 768, 24},
+     false},
+    {"Xorg (the same), two 1024x768 monitors side by side, 2048x768 at 24 bits",
+     {server_kind::xorg, 2048, 768, 24, monitors::side_by_side},
+     false},
     {"Xorg with no 640x480 mode, 1024x768 at 24 bits",
      {server_kind::xorg_no_640, 1024, 768, 24},
      false},
@@ -34,7 +39,9 @@ const row rows[] = {
      false},
     {"Xwayland rootful, weston headless", {server_kind::xwayland_rootful, 1024, 768, 24}, false},
     {"Wine on Xvfb, 640x480 at 16 bits", {server_kind::xvfb, 640, 480, 16}, true},
-    {"Wine on Xorg (dummy driver), 1024x768 at 16 bits", {server_kind::xorg, 1024, 768, 16}, true},
+    {"Wine on Xorg (switching dummy driver), 1024x768 at 16 bits",
+     {server_kind::xorg, 1024, 768, 16},
+     true},
 };
 
 std::string size(const mode &m)
@@ -45,7 +52,7 @@ std::string size(const mode &m)
 // what the user sees, from the mode, where the window lies and, under a
 // compositor with a desktop of its own, how large the cubes are spread there
 std::string seen(const row &r, const mode &desktop, const mode &during, const screenshot &shot,
-                 const std::string &compositor)
+                 const std::string &compositor, size_t monitors_lit)
 {
     const server_kind kind = r.server.kind;
     if (shot.left < 0)
@@ -56,7 +63,8 @@ std::string seen(const row &r, const mode &desktop, const mode &during, const sc
         return "the window at " + std::to_string(shot.left) + "," + std::to_string(shot.top) +
                " of the X screen (no output to look at)";
     if (during.width != desktop.width || during.height != desktop.height)
-        return "switched to " + size(during) + ", picture at " + std::to_string(shot.left) + "," +
+        return std::string(monitors_lit > 1 ? "every monitor " : "") + "switched to " +
+               size(during) + ", picture at " + std::to_string(shot.left) + "," +
                std::to_string(shot.top);
     if (desktop.width == picture_width && desktop.height == picture_height)
         return "the whole screen";
@@ -103,6 +111,7 @@ void run_row(const row &r, const std::string &exe, const std::string &note,
     session run(r.server);
     Display *display = run.server.display;
     const mode desktop = current_mode(display);
+    const std::string layout = monitor_layout(display);
     // a person's hand is on the compositor's window before it starts
     if (run.server.input != display)
         move_pointer_to(run.server.input, r.server.width - 24, r.server.height - 68);
@@ -113,6 +122,7 @@ void run_row(const row &r, const std::string &exe, const std::string &note,
         return;
     }
     const mode during = current_mode(display);
+    const size_t monitors_lit = lit_monitors(display).size();
     const screenshot shot = read_picture(display);
     const std::string compositor = run.server.input != display
                                        ? on_compositor(run.server.input, display, r.server)
@@ -128,13 +138,17 @@ void run_row(const row &r, const std::string &exe, const std::string &note,
         status = wait_exit(run.child, r.wine ? 20 : 5);
     }
     const mode after = current_mode(display);
+    const std::string monitors_after =
+        monitor_layout(display) == layout
+            ? (lit_monitors(display).size() > 1 ? ", every monitor in its place" : "")
+            : ", monitors not as they were";
     const bool clean = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     std::printf("| %s | %s | %s | %s | %s | %s |\n", label.c_str(), size(desktop).c_str(),
-                seen(r, desktop, during, shot, compositor).c_str(),
+                seen(r, desktop, during, shot, compositor, monitors_lit).c_str(),
                 equal ? "equals the model" : "differs",
                 clean ? (moves == 1 ? "ends it, status 0" : "the second ends it, status 0")
                       : "does not end it",
-                size(after).c_str());
+                (size(after) + monitors_after).c_str());
 }
 
 } // namespace

@@ -41,6 +41,9 @@ constexpr server_setup xvfb_640{server_kind::xvfb, 640, 480, 16};
 constexpr server_setup xvfb_larger{server_kind::xvfb, 800, 600, 24};
 constexpr server_setup xorg_16{server_kind::xorg, 1024, 768, 16};
 constexpr server_setup xorg_24{server_kind::xorg, 1024, 768, 24};
+// real drivers switch every monitor to 640x480 at 0,0; both must come back
+constexpr server_setup xorg_two{server_kind::xorg, 2048, 768, 24, monitors::side_by_side};
+constexpr server_setup xorg_offset{server_kind::xorg, 2048, 896, 24, monitors::offset};
 constexpr server_setup xorg_no_640{server_kind::xorg_no_640, 1024, 768, 24};
 constexpr server_setup xwayland{server_kind::xwayland, 1024, 768, 24};
 constexpr server_setup xwayland_seat{server_kind::xwayland_seat, 1024, 768, 24};
@@ -54,6 +57,7 @@ bool switches_mode(const server_setup &server)
 // the program on a server, past set-up, with the desktop as it was before
 struct running : session {
     mode desktop{};
+    std::string layout;
     std::vector<int> acceleration;
     explicit running(const screen_case &c, const std::vector<std::string> &args = {})
         : session(c.server)
@@ -61,6 +65,7 @@ struct running : session {
         if (c.pointer_x >= 0)
             move_pointer_to(server.input, c.pointer_x, c.pointer_y);
         desktop = current_mode(server.display);
+        layout = monitor_layout(server.display);
         // an unusual acceleration, which the library changes while it runs
         set_pointer_control(server.display, 7, 2, 4);
         acceleration = pointer_control(server.display);
@@ -82,13 +87,15 @@ class on_server : public testing::TestWithParam<screen_case>
     }
 };
 
-// the display as the program found it: mode, acceleration, no window, silence
+// the display as the program found it: mode, every monitor's place,
+// acceleration, no window, silence
 void expect_display_given_back(running &run)
 {
     Display *display = run.server.display;
     const mode now = current_mode(display);
     EXPECT_EQ(now.width, run.desktop.width);
     EXPECT_EQ(now.height, run.desktop.height);
+    EXPECT_EQ(monitor_layout(display), run.layout);
     EXPECT_EQ(pointer_control(display), run.acceleration);
     EXPECT_FALSE(program_window_shown(display));
     EXPECT_EQ(read_file(run.child.out_path), "");
@@ -108,6 +115,11 @@ TEST_P(picture, equals_the_model_and_every_tick_becomes_a_stamp)
     if (switches_mode(server)) {
         EXPECT_EQ(current_mode(display).width, picture_width);
         EXPECT_EQ(current_mode(display).height, picture_height);
+        // the driver carried the switch out on every monitor
+        const auto lit = lit_monitors(display);
+        EXPECT_EQ(lit.size(), server.layout == monitors::one ? 1u : 2u);
+        for (const std::string &monitor : lit)
+            EXPECT_EQ(monitor, "640x480+0+0");
         EXPECT_EQ(shot.left, 0);
         EXPECT_EQ(shot.top, 0);
     } else if (server.kind == server_kind::xvfb || server.kind == server_kind::xorg_no_640 ||
@@ -143,6 +155,7 @@ TEST_P(picture, equals_the_model_and_every_tick_becomes_a_stamp)
 INSTANTIATE_TEST_SUITE_P(servers, picture,
                          testing::Values(screen_case{xvfb_640}, screen_case{xvfb_larger},
                                          screen_case{xorg_16}, screen_case{xorg_24},
+                                         screen_case{xorg_two}, screen_case{xorg_offset},
                                          screen_case{xorg_no_640}, screen_case{xwayland},
                                          screen_case{xwayland_seat}, screen_case{xwayland_rootful}),
                          case_name);
@@ -179,6 +192,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(screen_case{xvfb_640}, screen_case{xvfb_larger, 799, 599},
                     screen_case{xorg_24, 0, 0}, screen_case{xorg_24, 1023, 767},
                     screen_case{xorg_16, 1023, 0}, screen_case{xorg_16, 0, 767},
+                    screen_case{xorg_two, 2047, 767}, screen_case{xorg_offset, 1500, 800},
                     screen_case{xorg_no_640, 1023, 767}, screen_case{xwayland},
                     screen_case{xwayland_seat, 1000, 700}, screen_case{xwayland_rootful}),
     case_name);
@@ -225,6 +239,8 @@ INSTANTIATE_TEST_SUITE_P(
     servers, stop_signal,
     testing::Values(signal_case{xorg_24, SIGTERM}, signal_case{xorg_24, SIGINT},
                     signal_case{xorg_16, SIGQUIT}, signal_case{xorg_16, SIGHUP},
+                    signal_case{xorg_two, SIGTERM}, signal_case{xorg_two, SIGHUP},
+                    signal_case{xorg_offset, SIGTERM}, signal_case{xorg_offset, SIGHUP},
                     signal_case{xvfb_640, SIGTERM}, signal_case{xvfb_640, SIGHUP}),
     signal_name);
 

@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/extensions/Xrandr.h>
 #include <X11/extensions/xf86vmode.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -161,18 +162,12 @@ std::string display_from_fd(std::vector<std::string> argv, const std::vector<std
     return ":" + number;
 }
 
-void write_xorg_config(const std::string &dir, bool with_640)
+// the sync ranges of a monitor: wide, or so narrow that they admit only the
+// desktop's timing and the server adds no modes of its own
+void write_monitor(std::ofstream &conf, const std::string &name, bool with_640,
+                   const std::string &place)
 {
-    std::ofstream conf(dir + "/xorg.conf");
-    conf << "Section \"ServerFlags\"\n"
-            "  Option \"AutoAddDevices\" \"false\"\n"
-            "  Option \"AutoEnableDevices\" \"false\"\n"
-            "  Option \"DontVTSwitch\" \"true\"\n"
-            "EndSection\n"
-            "Section \"Device\"\n  Identifier \"dummy\"\n  Driver \"dummy\"\n"
-            "  VideoRam 16384\nEndSection\n"
-            "Section \"Monitor\"\n  Identifier \"monitor\"\n";
-    // narrow sync ranges admit only the desktop's timing, or the server adds its own modes
+    conf << "Section \"Monitor\"\n  Identifier \"" << name << "\"\n";
     if (with_640)
         conf << "  HorizSync 5.0-1000.0\n  VertRefresh 5.0-200.0\n";
     else
@@ -180,14 +175,50 @@ void write_xorg_config(const std::string &dir, bool with_640)
     conf << "  Modeline \"1024x768\" 65.00 1024 1048 1184 1344 768 771 777 806 -hsync -vsync\n"
             "  Modeline \"800x600\" 40.00 800 840 968 1056 600 601 605 628 +hsync +vsync\n"
             "  Modeline \"640x480\" 25.175 640 656 752 800 480 490 492 525 -hsync -vsync\n"
+            "  Option \"PreferredMode\" \"1024x768\"\n"
+         << place << "EndSection\n";
+}
+
+void write_xorg_config(const std::string &dir, const server_setup &setup)
+{
+    const bool two = setup.layout != monitors::one;
+    std::ofstream conf(dir + "/xorg.conf");
+    conf << "Section \"ServerFlags\"\n"
+            "  Option \"AutoAddDevices\" \"false\"\n"
+            "  Option \"AutoEnableDevices\" \"false\"\n"
+            "  Option \"DontVTSwitch\" \"true\"\n"
             "EndSection\n"
-            "Section \"Screen\"\n  Identifier \"screen\"\n  Device \"dummy\"\n"
-            "  Monitor \"monitor\"\n";
+            "Section \"Device\"\n  Identifier \"dummy\"\n  Driver \"dummy\"\n"
+            "  VideoRam 16384\n";
+    if (two)
+        conf << "  Option \"Monitor-DUMMY0\" \"left\"\n  Option \"Monitor-DUMMY1\" \"right\"\n";
+    conf << "EndSection\n";
+    const bool with_640 = setup.kind == server_kind::xorg;
+    write_monitor(conf, "left", with_640, "");
+    if (two)
+        write_monitor(conf, "right", with_640,
+                      setup.layout == monitors::offset
+                          ? "  Option \"Enable\" \"true\"\n  Option \"Position\" \"1024 128\"\n"
+                          : "  Option \"Enable\" \"true\"\n  Option \"RightOf\" \"left\"\n");
+    conf << "Section \"Screen\"\n  Identifier \"screen\"\n  Device \"dummy\"\n"
+            "  Monitor \"left\"\n";
     for (int depth : {16, 24})
         conf << "  SubSection \"Display\"\n    Depth " << depth
-             << "\n    Modes \"1024x768\" \"800x600\" \"640x480\"\n    Virtual 1024 768\n"
-                "  EndSubSection\n";
+             << "\n    Modes \"1024x768\" \"800x600\" \"640x480\"\n    Virtual " << setup.width
+             << " " << setup.height << "\n  EndSubSection\n";
     conf << "EndSection\n";
+}
+
+// the rebuilt dummy driver that switches modes as real drivers do
+std::string switching_modules()
+{
+    const char *dir = std::getenv("CUBESAVER_XORG_MODULES");
+    if (dir)
+        return dir;
+    const char *cache = std::getenv("XDG_CACHE_HOME");
+    const char *home = std::getenv("HOME");
+    return (cache ? std::string(cache) : std::string(home ? home : "") + "/.cache") +
+           "/cubesaver/xf86-video-dummy-switching/modules";
 }
 
 // weston writes the display of the Xwayland it will start to its log
@@ -262,8 +293,10 @@ std::string describe(const server_setup &setup)
 {
     static const char *const names[] = {"xvfb",     "xorg",          "xorg_no_640",
                                         "xwayland", "xwayland_seat", "xwayland_rootful"};
+    static const char *const layouts[] = {"", "_two_side_by_side", "_two_offset"};
     return std::string(names[static_cast<int>(setup.kind)]) + "_" + std::to_string(setup.width) +
-           "x" + std::to_string(setup.height) + "x" + std::to_string(setup.depth);
+           "x" + std::to_string(setup.height) + "x" + std::to_string(setup.depth) +
+           layouts[static_cast<int>(setup.layout)];
 }
 
 double now_seconds()
@@ -290,6 +323,10 @@ std::string cannot_run(server_kind kind)
         if (missing("/usr/bin/Xorg") ||
             access("/usr/lib/xorg/modules/drivers/dummy_drv.so", R_OK) != 0)
             return "xserver-xorg-core and xserver-xorg-video-dummy are not installed";
+        if (kind == server_kind::xorg &&
+            access((switching_modules() + "/drivers/dummy_drv.so").c_str(), R_OK) != 0)
+            return "the dummy driver that switches modes as real drivers do is not built in " +
+                   switching_modules() + " (script/build-dummy builds it)";
         return "";
     default:
         return missing("/usr/bin/weston") || missing("/usr/bin/Xwayland")
@@ -312,15 +349,27 @@ xserver start_xserver(const server_setup &setup)
                 display_from_fd({"Xvfb", "-screen", "0", geometry, "-nolisten", "tcp"}, {}, server);
             break;
         case server_kind::xorg:
-        case server_kind::xorg_no_640:
-            write_xorg_config(server.dir, setup.kind == server_kind::xorg);
+        case server_kind::xorg_no_640: {
+            write_xorg_config(server.dir, setup);
             mkdir((server.dir + "/conf.d").c_str(), 0700);
-            server.name =
-                display_from_fd({"Xorg", "-config", server.dir + "/xorg.conf", "-configdir",
-                                 server.dir + "/conf.d", "-noreset", "-nolisten", "tcp", "-logfile",
-                                 server.dir + "/Xorg.log", "-depth", std::to_string(setup.depth)},
-                                {}, server);
+            std::vector<std::string> argv{"Xorg",
+                                          "-config",
+                                          server.dir + "/xorg.conf",
+                                          "-configdir",
+                                          server.dir + "/conf.d",
+                                          "-noreset",
+                                          "-nolisten",
+                                          "tcp",
+                                          "-logfile",
+                                          server.dir + "/Xorg.log",
+                                          "-depth",
+                                          std::to_string(setup.depth)};
+            if (setup.kind == server_kind::xorg)
+                argv.insert(argv.end(),
+                            {"-modulepath", switching_modules() + ",/usr/lib/xorg/modules"});
+            server.name = display_from_fd(argv, {}, server);
             break;
+        }
         case server_kind::xwayland:
             start_weston(server, {"--backend=headless-backend.so"}, true, {});
             server.name = xwayland_display(server.dir + "/weston.log");
@@ -551,6 +600,73 @@ mode current_mode(Display *display)
     if (line.hdisplay * line.vdisplay < screen.width * screen.height)
         return {line.hdisplay, line.vdisplay};
     return screen;
+}
+
+namespace
+{
+
+std::string mode_name(const XRRScreenResources *resources, RRMode id)
+{
+    for (int i = 0; i < resources->nmode; ++i)
+        if (resources->modes[i].id == id)
+            return resources->modes[i].name;
+    return id == None ? "off" : "mode " + std::to_string(id);
+}
+
+// each CRTC's info, in the server's order, through the given function
+void for_each_crtc(
+    Display *display,
+    const std::function<void(const XRRScreenResources *, RRCrtc, const XRRCrtcInfo *)> &use)
+{
+    XRRScreenResources *resources =
+        XRRGetScreenResourcesCurrent(display, DefaultRootWindow(display));
+    if (!resources)
+        return;
+    for (int i = 0; i < resources->ncrtc; ++i)
+        if (XRRCrtcInfo *crtc = XRRGetCrtcInfo(display, resources, resources->crtcs[i])) {
+            use(resources, resources->crtcs[i], crtc);
+            XRRFreeCrtcInfo(crtc);
+        }
+    XRRFreeScreenResources(resources);
+}
+
+std::string box(const XRRCrtcInfo *crtc)
+{
+    return std::to_string(crtc->width) + "x" + std::to_string(crtc->height) + "+" +
+           std::to_string(crtc->x) + "+" + std::to_string(crtc->y);
+}
+
+} // namespace
+
+std::string monitor_layout(Display *display)
+{
+    Window root;
+    int x, y;
+    unsigned width, height, border, depth;
+    XGetGeometry(display, DefaultRootWindow(display), &root, &x, &y, &width, &height, &border,
+                 &depth);
+    std::string text = "screen " + std::to_string(width) + "x" + std::to_string(height);
+    // a CRTC that is off and drives nothing says nothing; one that comes on shows
+    for_each_crtc(
+        display, [&](const XRRScreenResources *resources, RRCrtc id, const XRRCrtcInfo *crtc) {
+            if (crtc->mode == None && crtc->noutput == 0)
+                return;
+            text += "; crtc " + std::to_string(id) + " " + mode_name(resources, crtc->mode) + " " +
+                    box(crtc) + " rotation " + std::to_string(crtc->rotation) + " outputs";
+            for (int i = 0; i < crtc->noutput; ++i)
+                text += " " + std::to_string(crtc->outputs[i]);
+        });
+    return text;
+}
+
+std::vector<std::string> lit_monitors(Display *display)
+{
+    std::vector<std::string> lit;
+    for_each_crtc(display, [&](const XRRScreenResources *, RRCrtc, const XRRCrtcInfo *crtc) {
+        if (crtc->mode != None)
+            lit.push_back(box(crtc));
+    });
+    return lit;
 }
 
 std::vector<int> pointer_control(Display *display)

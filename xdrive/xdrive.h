@@ -17,18 +17,23 @@ constexpr int picture_height = 480;
 
 enum class server_kind {
     xvfb,             // never switches modes; a larger screen shows the picture centred
-    xorg,             // the dummy video driver, with a 640x480 mode to switch to
-    xorg_no_640,      // the dummy driver with only its desktop mode: centred
+    xorg,             // the dummy video driver, rebuilt to switch modes as real drivers do
+    xorg_no_640,      // Debian's dummy driver with only its desktop mode: centred
     xwayland,         // rootless under weston's headless backend, no seat
     xwayland_seat,    // rootless under weston nested on an Xvfb, whose pointer it gets
     xwayland_rootful, // rootful under weston's headless backend
 };
 
+// Xorg's monitors: one, or two 1024x768 outputs across the screen's width,
+// the second beside the first or lower by 128
+enum class monitors { one, side_by_side, offset };
+
 struct server_setup {
     server_kind kind;
-    int width;
+    int width; // the screen's
     int height;
     int depth;
+    monitors layout = monitors::one;
 };
 std::string describe(const server_setup &setup);
 
@@ -114,6 +119,11 @@ bool wait_for_red(Display *display, double seconds);
 bool program_window_shown(Display *display);
 
 mode current_mode(Display *display);
+// the RandR layout: the screen's size and every CRTC's mode, place, rotation
+// and outputs (but unused ones), as one line to compare and print
+std::string monitor_layout(Display *display);
+// each lit monitor as WIDTHxHEIGHT+X+Y
+std::vector<std::string> lit_monitors(Display *display);
 // the pointer acceleration, as numerator, denominator and threshold
 std::vector<int> pointer_control(Display *display);
 void set_pointer_control(Display *display, int numerator, int denominator, int threshold);
