@@ -4,6 +4,7 @@
 #include <xalleg.h>
 // XLOCK and XUNLOCK, the library's own lock on its X connection
 #include <X11/extensions/XInput2.h>
+#include <X11/extensions/Xrandr.h>
 #include <allegro/platform/aintunix.h>
 #endif
 #ifndef ALLEGRO_WINDOWS
@@ -18,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 constexpr int screen_width = 640;
 constexpr int screen_height = 480;
@@ -61,6 +63,8 @@ static_assert(std::atomic<int32_t>::is_always_lock_free, "the tick counter must 
         die(what, "the library runs without a system driver, as its configuration says");
     die(what, "the library gave no reason");
 }
+
+void give_back_display();
 
 #ifndef ALLEGRO_WINDOWS
 constexpr int stop_signals[] = {SIGTERM, SIGINT, SIGQUIT, SIGHUP};
@@ -119,7 +123,7 @@ void stop_if_signalled()
     const int number = stop_signal;
     if (!number)
         return;
-    allegro_exit();
+    give_back_display();
     // a quit must not leave a core file behind
     const rlimit no_core = {0, 0};
     setrlimit(RLIMIT_CORE, &no_core);
@@ -290,6 +294,116 @@ void centre_mouse()
         _xwin_handle_input();
     }
 }
+
+// the monitors as they were before the mode switch, on a connection of our
+// own: real drivers carry a switch out on every monitor, putting each at 0,0
+// unrotated, or off where it has no such mode, and the switch back only
+// restores the mode
+Display *layout_display;
+int layout_width;
+int layout_height;
+int layout_width_mm;
+int layout_height_mm;
+XRRScreenResources *layout_resources;
+std::vector<XRRCrtcInfo *> layout_crtcs;
+
+// a refused randr request (xwayland refuses them) leaves that monitor as it is
+int (*other_x_errors)(Display *, XErrorEvent *);
+
+int ignore_layout_errors(Display *display, XErrorEvent *event)
+{
+    if (display == layout_display)
+        return 0;
+    return other_x_errors ? other_x_errors(display, event) : 0;
+}
+
+void size_of_screen(int &width, int &height)
+{
+    Window root;
+    int x, y;
+    unsigned w, h, border, depth;
+    XGetGeometry(layout_display, DefaultRootWindow(layout_display), &root, &x, &y, &w, &h, &border,
+                 &depth);
+    width = static_cast<int>(w);
+    height = static_cast<int>(h);
+}
+
+void record_layout()
+{
+    if (!on_x11())
+        return;
+    Display *display = XOpenDisplay(DisplayString(_xwin.display));
+    int event, error, major = 0, minor = 0;
+    if (!display)
+        return;
+    if (!XRRQueryExtension(display, &event, &error) || !XRRQueryVersion(display, &major, &minor) ||
+        major * 100 + minor < 102) {
+        XCloseDisplay(display);
+        return;
+    }
+    layout_display = display;
+    other_x_errors = XSetErrorHandler(ignore_layout_errors);
+    size_of_screen(layout_width, layout_height);
+    layout_width_mm = DisplayWidthMM(display, DefaultScreen(display));
+    layout_height_mm = DisplayHeightMM(display, DefaultScreen(display));
+    layout_resources = XRRGetScreenResourcesCurrent(display, DefaultRootWindow(display));
+    for (int i = 0; layout_resources && i < layout_resources->ncrtc; ++i)
+        layout_crtcs.push_back(
+            XRRGetCrtcInfo(display, layout_resources, layout_resources->crtcs[i]));
+    XSync(display, False);
+}
+
+bool same_crtc(const XRRCrtcInfo *was, const XRRCrtcInfo *now)
+{
+    if (was->mode != now->mode || was->x != now->x || was->y != now->y ||
+        was->rotation != now->rotation || was->noutput != now->noutput)
+        return false;
+    for (int i = 0; i < was->noutput; ++i)
+        if (was->outputs[i] != now->outputs[i])
+            return false;
+    return true;
+}
+
+// every monitor and the screen size back as recorded, touching only what
+// differs; a monitor outside a screen that must shrink goes off first
+void restore_layout()
+{
+    if (!layout_display || !layout_resources)
+        return;
+    Display *display = layout_display;
+    const Window root = DefaultRootWindow(display);
+    XRRScreenResources *now = XRRGetScreenResourcesCurrent(display, root);
+    if (!now)
+        return;
+    int width, height;
+    size_of_screen(width, height);
+    const bool resize = width != layout_width || height != layout_height;
+    std::vector<int> differing;
+    for (int i = 0; i < static_cast<int>(layout_crtcs.size()); ++i) {
+        XRRCrtcInfo *crtc = XRRGetCrtcInfo(display, now, layout_resources->crtcs[i]);
+        if (!layout_crtcs[i] || !crtc)
+            continue;
+        if (!same_crtc(layout_crtcs[i], crtc)) {
+            differing.push_back(i);
+            const bool outside = crtc->x + static_cast<int>(crtc->width) > layout_width ||
+                                 crtc->y + static_cast<int>(crtc->height) > layout_height;
+            if (resize && crtc->mode != None && outside)
+                XRRSetCrtcConfig(display, now, layout_resources->crtcs[i], CurrentTime, 0, 0, None,
+                                 RR_Rotate_0, nullptr, 0);
+        }
+        XRRFreeCrtcInfo(crtc);
+    }
+    if (resize)
+        XRRSetScreenSize(display, root, layout_width, layout_height, layout_width_mm,
+                         layout_height_mm);
+    for (int i : differing) {
+        const XRRCrtcInfo *was = layout_crtcs[i];
+        XRRSetCrtcConfig(display, now, layout_resources->crtcs[i], CurrentTime, was->x, was->y,
+                         was->mode, was->rotation, was->outputs, was->noutput);
+    }
+    XRRFreeScreenResources(now);
+    XSync(display, False);
+}
 #else
 const char *no_system_driver_reason()
 {
@@ -311,7 +425,20 @@ bool device_moved()
 void centre_mouse()
 {
 }
+void record_layout()
+{
+}
+void restore_layout()
+{
+}
 #endif
+
+// the library's shutdown puts the mode back; then the monitors' layout
+void give_back_display()
+{
+    allegro_exit();
+    restore_layout();
+}
 
 // where the pointer is once set-up is done, or once the server has moved it
 void take_mouse_snapshot()
@@ -340,6 +467,9 @@ void engine()
         die_with_library_reason("cannot start the 120 Hz tick");
     set_color_depth(color_depth);
     check_screen_size();
+    record_layout();
+    // runs before the library's own exit handler, which then finds it done
+    std::atexit(give_back_display);
     if (set_gfx_mode(GFX_AUTODETECT_FULLSCREEN, screen_width, screen_height, 0, 0) != 0)
         die_with_library_reason(mode_failure);
 #ifdef ALLEGRO_WINDOWS
