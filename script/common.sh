@@ -4,7 +4,7 @@ top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
 
 build_packages=(g++ cmake make pkg-config liballegro4-dev libx11-dev libxi-dev libxrandr-dev)
-test_packages=(xvfb libx11-dev libxtst-dev libxxf86vm-dev libxrandr-dev libgtest-dev dpkg-dev man-db
+test_packages=(xvfb libx11-dev libxtst-dev libxxf86vm-dev libxrandr-dev libgtest-dev dpkg-dev man-db lintian xautolock
     xserver-xorg-core xserver-xorg-video-dummy weston xwayland)
 
 # install the Debian packages that are missing, or say how to

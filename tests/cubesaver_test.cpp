@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -54,21 +55,46 @@ bool switches_mode(const server_setup &server)
     return server.kind == server_kind::xorg;
 }
 
-// the program on a server, past set-up, with the desktop as it was before
-struct running : session {
-    mode desktop{};
+// what the program must give back: the mode, every monitor's place and the
+// pointer acceleration
+struct desktop {
+    mode size{};
     std::string layout;
     std::vector<int> acceleration;
+};
+
+desktop desktop_now(Display *display)
+{
+    return {current_mode(display), monitor_layout(display), pointer_control(display)};
+}
+
+// the desktop before a start, with an unusual acceleration, which the library
+// changes while it runs
+desktop prepare_desktop(Display *display)
+{
+    set_pointer_control(display, 7, 2, 4);
+    return desktop_now(display);
+}
+
+void expect_desktop(Display *display, const desktop &before)
+{
+    const desktop now = desktop_now(display);
+    EXPECT_EQ(now.size.width, before.size.width);
+    EXPECT_EQ(now.size.height, before.size.height);
+    EXPECT_EQ(now.layout, before.layout);
+    EXPECT_EQ(now.acceleration, before.acceleration);
+    EXPECT_FALSE(program_window_shown(display));
+}
+
+// the program on a server, past set-up, with the desktop as it was before
+struct running : session {
+    desktop before;
     explicit running(const screen_case &c, const std::vector<std::string> &args = {})
         : session(c.server)
     {
         if (c.pointer_x >= 0)
             move_pointer_to(server.input, c.pointer_x, c.pointer_y);
-        desktop = current_mode(server.display);
-        layout = monitor_layout(server.display);
-        // an unusual acceleration, which the library changes while it runs
-        set_pointer_control(server.display, 7, 2, 4);
-        acceleration = pointer_control(server.display);
+        before = prepare_desktop(server.display);
         child = spawn(program, server.name, args);
         // the first cube shows once set-up, and so the mouse snapshot, is done
         if (!wait_for_red(server.display, 20))
@@ -87,17 +113,10 @@ class on_server : public testing::TestWithParam<screen_case>
     }
 };
 
-// the display as the program found it: mode, every monitor's place,
-// acceleration, no window, silence
+// the display as the program found it, and silence
 void expect_display_given_back(running &run)
 {
-    Display *display = run.server.display;
-    const mode now = current_mode(display);
-    EXPECT_EQ(now.width, run.desktop.width);
-    EXPECT_EQ(now.height, run.desktop.height);
-    EXPECT_EQ(monitor_layout(display), run.layout);
-    EXPECT_EQ(pointer_control(display), run.acceleration);
-    EXPECT_FALSE(program_window_shown(display));
+    expect_desktop(run.server.display, run.before);
     EXPECT_EQ(read_file(run.child.out_path), "");
     EXPECT_EQ(read_file(run.child.err_path), "");
 }
@@ -196,6 +215,65 @@ INSTANTIATE_TEST_SUITE_P(
                     screen_case{xorg_no_640, 1023, 767}, screen_case{xwayland},
                     screen_case{xwayland_seat, 1000, 700}, screen_case{xwayland_rootful}),
     case_name);
+
+class idle : public on_server
+{
+};
+
+const char grab_line[] =
+    "cubesaver: cannot set the 640x480 16-bit full-screen mode: Can not grab keyboard\n";
+
+// as a session sets it up: xautolock with the program as its locker, its
+// stderr kept; the locker's status goes to a file
+TEST_P(idle, xautolock_starts_it_a_second_start_fails_cleanly_and_a_move_ends_it)
+{
+    if (access("/usr/bin/xautolock", X_OK) != 0)
+        GTEST_SKIP() << "xautolock is not installed";
+    session run(GetParam().server);
+    Display *display = run.server.display;
+    const desktop before = prepare_desktop(display);
+    const std::string status = run.server.dir + "/status", err = run.server.dir + "/stderr";
+    run.child = spawn(
+        "/usr/bin/xautolock", run.server.name,
+        {"-time", "1", "-nocloseerr", "-locker", program + " 2>" + err + "; echo $? >" + status});
+    // xautolock ignores -locknow for a few seconds after it starts or a
+    // locker ends, so ask again
+    int asked = 0;
+    bool shown = false;
+    while (!shown && asked < 10) {
+        process ask = spawn("/usr/bin/xautolock", run.server.name, {"-locknow"});
+        wait_exit(ask, 5);
+        kill_process(ask);
+        ++asked;
+        shown = wait_for_red(display, 2);
+    }
+    RecordProperty("locknow_asked", asked);
+    ASSERT_TRUE(shown) << "xautolock -locknow did not start it, asked " << asked << " times";
+
+    // an idle trigger while it runs
+    process second = spawn(program, run.server.name);
+    const int second_status = wait_exit(second, 20);
+    EXPECT_TRUE(WIFEXITED(second_status) && WEXITSTATUS(second_status) == 1)
+        << "wait status " << second_status;
+    EXPECT_EQ(read_file(second.err_path), grab_line);
+    kill_process(second);
+    const auto positions = glibc_positions(20 * 240);
+    double t1, t2;
+    const int k1 = stamps_on_screen(display, positions, t1);
+    sleep_seconds(0.5);
+    EXPECT_GT(stamps_on_screen(display, positions, t2), k1) << "the first stopped stamping";
+    EXPECT_EQ(read_file(status), "") << "the first ended";
+
+    nudge_pointer(run.server.input, 1, 0);
+    for (double end = now_seconds() + 5; read_file(status).empty() && now_seconds() < end;)
+        sleep_seconds(0.01);
+    EXPECT_EQ(read_file(status), "0\n") << "the move did not end it with status 0";
+    EXPECT_EQ(read_file(err), "");
+    expect_desktop(display, before);
+}
+
+INSTANTIATE_TEST_SUITE_P(servers, idle,
+                         testing::Values(screen_case{xvfb_640}, screen_case{xorg_two}), case_name);
 
 struct signal_case {
     server_setup server;
@@ -326,8 +404,6 @@ std::string failure_name(const testing::TestParamInfo<failure_case> &info)
            modes[static_cast<int>(info.param.err)];
 }
 
-const char mode_line[] = "cubesaver: cannot set the 640x480 16-bit full-screen mode: ";
-
 INSTANTIATE_TEST_SUITE_P(
     causes, failure,
     testing::Values(
@@ -338,7 +414,7 @@ INSTANTIATE_TEST_SUITE_P(
         failure_case{cause::small_screen, stderr_mode::file,
                      "cubesaver: cannot set the 640x480 16-bit full-screen mode: the screen is "
                      "only 320x240"},
-        failure_case{cause::keyboard_grabbed, stderr_mode::file, mode_line},
+        failure_case{cause::keyboard_grabbed, stderr_mode::file, grab_line},
         failure_case{cause::no_system, stderr_mode::file,
                      "cubesaver: cannot install the keyboard driver: "},
         failure_case{cause::small_screen, stderr_mode::closed, ""},
