@@ -1,0 +1,89 @@
+// a person's hand: the pointer, keys and buttons through XTest, and other clients
+#include "internal.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+#include <stdexcept>
+
+using namespace xdrive_internal;
+
+std::vector<int> pointer_control(Display *display)
+{
+    int numerator, denominator, threshold;
+    XGetPointerControl(display, &numerator, &denominator, &threshold);
+    return {numerator, denominator, threshold};
+}
+
+void set_pointer_control(Display *display, int numerator, int denominator, int threshold)
+{
+    XChangePointerControl(display, True, True, numerator, denominator, threshold);
+    XSync(display, False);
+}
+
+void move_pointer_to(Display *display, int x, int y)
+{
+    XTestFakeMotionEvent(display, DefaultScreen(display), x, y, CurrentTime);
+    XSync(display, False);
+}
+
+void nudge_pointer(Display *display, int dx, int dy)
+{
+    XTestFakeRelativeMotionEvent(display, dx, dy, CurrentTime);
+    XSync(display, False);
+}
+
+namespace
+{
+
+// presses, holds a moment as a person does, and lets go
+void hold(Display *display, const std::function<void(Bool)> &press)
+{
+    press(True);
+    XSync(display, False);
+    sleep_seconds(0.1);
+    press(False);
+    XSync(display, False);
+}
+
+} // namespace
+
+void hold_keys(Display *display, const std::vector<std::string> &keys)
+{
+    for (const auto &key : keys) {
+        const KeyCode code = XKeysymToKeycode(display, XStringToKeysym(key.c_str()));
+        hold(display, [&](Bool down) { XTestFakeKeyEvent(display, code, down, CurrentTime); });
+    }
+}
+
+void hold_buttons(Display *display, const std::vector<unsigned> &buttons)
+{
+    for (unsigned button : buttons)
+        hold(display, [&](Bool down) { XTestFakeButtonEvent(display, button, down, CurrentTime); });
+}
+
+void flash_window(Display *display)
+{
+    const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 50, 50, 0,
+                                              0, WhitePixel(display, DefaultScreen(display)));
+    XMapWindow(display, window);
+    XSync(display, False);
+    sleep_seconds(0.5);
+    XDestroyWindow(display, window);
+    XSync(display, False);
+}
+
+Display *grab_keyboard(const std::string &name)
+{
+    Display *display = open_display(name);
+    if (XGrabKeyboard(display, DefaultRootWindow(display), False, GrabModeAsync, GrabModeAsync,
+                      CurrentTime) != GrabSuccess)
+        throw std::runtime_error("cannot grab the keyboard of " + name);
+    XSync(display, False);
+    return display;
+}
+
+void close_display(Display *display)
+{
+    XCloseDisplay(display);
+}

@@ -1,0 +1,161 @@
+// the program and the servers as processes: starting, waiting, ending
+#include "internal.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace xdrive_internal
+{
+
+std::string temp_file()
+{
+    char path[] = "/tmp/cubesaver-test-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0)
+        throw std::runtime_error("mkstemp failed");
+    close(fd);
+    return path;
+}
+
+std::string temp_dir()
+{
+    char path[] = "/tmp/cubesaver-server-XXXXXX";
+    if (!mkdtemp(path))
+        throw std::runtime_error("mkdtemp failed");
+    return path;
+}
+
+// in a child: the extra environment set, every descriptor past the standard
+// three closed but the one given, then the program
+[[noreturn]] void exec_child(const std::vector<std::string> &argv,
+                             const std::vector<std::string> &env, int keep_fd)
+{
+    for (int fd = 3; fd < 256; ++fd)
+        if (fd != keep_fd)
+            close(fd);
+    for (const auto &setting : env)
+        putenv(const_cast<char *>(setting.c_str()));
+    std::vector<char *> args;
+    for (const auto &arg : argv)
+        args.push_back(const_cast<char *>(arg.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+}
+
+// starts a server or compositor with its output on /dev/null (or the log)
+pid_t launch(const std::vector<std::string> &argv, const std::vector<std::string> &env, int keep_fd,
+             const std::string &log)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        dup2(out, 1);
+        dup2(out, 2);
+        exec_child(argv, env, keep_fd);
+    }
+    return pid;
+}
+
+} // namespace xdrive_internal
+
+using namespace xdrive_internal;
+
+double now_seconds()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+void sleep_seconds(double seconds)
+{
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+process spawn(const std::string &path, const std::string &display,
+              const std::vector<std::string> &args, stderr_mode err,
+              const std::vector<std::string> &env)
+{
+    process child{-1, temp_file(), temp_file()};
+    int pipe_fds[2] = {-1, -1};
+    if (err == stderr_mode::broken_pipe && pipe(pipe_fds) != 0)
+        throw std::runtime_error("pipe failed");
+    child.pid = fork();
+    if (child.pid == 0) {
+        if (display.empty())
+            unsetenv("DISPLAY");
+        else
+            setenv("DISPLAY", display.c_str(), 1);
+        dup2(open(child.out_path.c_str(), O_WRONLY | O_TRUNC), 1);
+        if (err == stderr_mode::file)
+            dup2(open(child.err_path.c_str(), O_WRONLY | O_TRUNC), 2);
+        else if (err == stderr_mode::broken_pipe)
+            dup2(pipe_fds[1], 2);
+        else
+            close(2);
+        std::vector<std::string> argv{path};
+        argv.insert(argv.end(), args.begin(), args.end());
+        exec_child(argv, env);
+    }
+    // no reader is left on the pipe
+    if (pipe_fds[0] >= 0) {
+        close(pipe_fds[0]);
+        close(pipe_fds[1]);
+    }
+    return child;
+}
+
+process spawn_wine(const std::string &exe, const std::string &display)
+{
+    // wine's desktop process stays with the display it started on, so a wine
+    // session left from an earlier run on a server now gone must end first
+    process stop = spawn("/usr/bin/wineserver", "", {"-k"});
+    wait_exit(stop, 20);
+    kill_process(stop);
+    const char *wine = std::getenv("CUBESAVER_WINE");
+    return spawn(wine ? wine : "/usr/bin/wine", display, {exe});
+}
+
+int wait_exit(process &child, double seconds)
+{
+    // a pidfd turns readable the moment the process ends
+    const int fd = static_cast<int>(syscall(SYS_pidfd_open, child.pid, 0));
+    pollfd ended{fd, POLLIN, 0};
+    poll(&ended, 1, static_cast<int>(seconds * 1000));
+    close(fd);
+    int status;
+    if (waitpid(child.pid, &status, WNOHANG) != child.pid)
+        return -1;
+    child.pid = -1;
+    return status;
+}
+
+void kill_process(process &child)
+{
+    if (child.pid > 0) {
+        kill(child.pid, SIGKILL);
+        waitpid(child.pid, nullptr, 0);
+        child.pid = -1;
+    }
+    unlink(child.out_path.c_str());
+    unlink(child.err_path.c_str());
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}

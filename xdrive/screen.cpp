@@ -1,0 +1,225 @@
+// what shows: the program's picture, a compositor's desktop, the mode and the monitors
+#include "xdrive.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
+#include <X11/extensions/xf86vmode.h>
+
+#include <algorithm>
+
+namespace
+{
+
+// makecol(200, 0, 0) at 16 bits keeps 5 bits of red, which the library
+// widens to 8 as (r << 3) | (r >> 2)
+constexpr unsigned cube_red_8bit = (200 >> 3 << 3) | (200 >> 3 >> 2);
+
+// the red of the cube as a pixel of this visual
+unsigned long red_value(const Visual *visual)
+{
+    const unsigned long mask = visual->red_mask;
+    int shift = 0, bits = 0;
+    while (!((mask >> shift) & 1))
+        ++shift;
+    while ((mask >> (shift + bits)) & 1)
+        ++bits;
+    return static_cast<unsigned long>(cube_red_8bit >> (8 - bits)) << shift;
+}
+
+// XGetPixel is slow enough to blur start-up timings; read the common depths directly
+unsigned long pixel_at(const XImage *image, int x, int y)
+{
+    const char *row = image->data + static_cast<long>(y) * image->bytes_per_line;
+    if (image->bits_per_pixel == 16 && image->byte_order == LSBFirst)
+        return reinterpret_cast<const uint16_t *>(row)[x];
+    if (image->bits_per_pixel == 32 && image->byte_order == LSBFirst)
+        return reinterpret_cast<const uint32_t *>(row)[x] & 0xffffff;
+    return XGetPixel(const_cast<XImage *>(image), x, y) & 0xffffff;
+}
+
+// the innermost window of the picture's size that is on the screen
+Window find_program_window(Display *display, Window parent, Window &found)
+{
+    Window root, up, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display, parent, &root, &up, &children, &count))
+        return found;
+    for (unsigned i = 0; i < count; ++i) {
+        XWindowAttributes a;
+        if (!XGetWindowAttributes(display, children[i], &a) || a.map_state != IsViewable)
+            continue;
+        if (a.width == picture_width && a.height == picture_height && a.c_class == InputOutput)
+            found = children[i];
+        find_program_window(display, children[i], found);
+    }
+    if (children)
+        XFree(children);
+    return found;
+}
+
+} // namespace
+
+screenshot read_picture(Display *display)
+{
+    screenshot shot;
+    shot.pixels.assign(picture_width * picture_height, other_pixel);
+    Window window = None;
+    if (!find_program_window(display, DefaultRootWindow(display), window))
+        return shot;
+    Window child;
+    XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &shot.left, &shot.top,
+                          &child);
+    // the window itself, as a rootless server has no root picture to read
+    XImage *image =
+        XGetImage(display, window, 0, 0, picture_width, picture_height, AllPlanes, ZPixmap);
+    if (!image)
+        return shot;
+    const unsigned long red = red_value(DefaultVisual(display, DefaultScreen(display)));
+    for (int y = 0; y < picture_height; ++y)
+        for (int x = 0; x < picture_width; ++x) {
+            const unsigned long pixel = pixel_at(image, x, y);
+            shot.pixels[y * picture_width + x] = pixel == 0     ? black_pixel
+                                                 : pixel == red ? red_pixel
+                                                                : other_pixel;
+        }
+    XDestroyImage(image);
+    return shot;
+}
+
+bool wait_for_red(Display *display, double seconds)
+{
+    const double end = now_seconds() + seconds;
+    do {
+        for (uint8_t kind : read_picture(display).pixels)
+            if (kind == red_pixel)
+                return true;
+        sleep_seconds(0.002);
+    } while (now_seconds() < end);
+    return false;
+}
+
+desktop_view look_at_desktop(Display *display, int width, int height)
+{
+    desktop_view view;
+    XImage *image =
+        XGetImage(display, DefaultRootWindow(display), 0, 0, width, height, AllPlanes, ZPixmap);
+    if (!image)
+        return view;
+    const Visual *visual = DefaultVisual(display, DefaultScreen(display));
+    int left = width, right = -1, top = height, bottom = -1;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const unsigned long pixel = pixel_at(image, x, y);
+            // scaled and filtered, so roughly red
+            view.red_shown =
+                view.red_shown || ((pixel & visual->red_mask) > visual->red_mask / 2 &&
+                                   (pixel & visual->green_mask) < visual->green_mask / 4 &&
+                                   (pixel & visual->blue_mask) < visual->blue_mask / 4);
+            // the picture's black between the cubes, which scaling keeps black
+            if (pixel == 0) {
+                left = std::min(left, x), right = std::max(right, x);
+                top = std::min(top, y), bottom = std::max(bottom, y);
+            }
+        }
+    XDestroyImage(image);
+    if (right >= 0)
+        view.black_extent = {right - left + 1, bottom - top + 1};
+    return view;
+}
+
+bool program_window_shown(Display *display)
+{
+    Window window = None;
+    return find_program_window(display, DefaultRootWindow(display), window) != None;
+}
+
+mode current_mode(Display *display)
+{
+    // the screen's own size: a RandR switch (Wine's) resizes it
+    Window root;
+    int x, y;
+    unsigned width, height, border, depth;
+    XGetGeometry(display, DefaultRootWindow(display), &root, &x, &y, &width, &height, &border,
+                 &depth);
+    const mode screen{static_cast<int>(width), static_cast<int>(height)};
+    // a VidMode switch (the library's) leaves the screen and changes only the
+    // mode line; Xvfb has no such extension
+    int dotclock, event, error;
+    XF86VidModeModeLine line{};
+    if (!XF86VidModeQueryExtension(display, &event, &error) ||
+        !XF86VidModeGetModeLine(display, DefaultScreen(display), &dotclock, &line))
+        return screen;
+    if (line.privsize)
+        XFree(line.c_private);
+    if (line.hdisplay * line.vdisplay < screen.width * screen.height)
+        return {line.hdisplay, line.vdisplay};
+    return screen;
+}
+
+namespace
+{
+
+std::string mode_name(const XRRScreenResources *resources, RRMode id)
+{
+    for (int i = 0; i < resources->nmode; ++i)
+        if (resources->modes[i].id == id)
+            return resources->modes[i].name;
+    return id == None ? "off" : "mode " + std::to_string(id);
+}
+
+// each CRTC's info, in the server's order, through the given function
+void for_each_crtc(
+    Display *display,
+    const std::function<void(const XRRScreenResources *, RRCrtc, const XRRCrtcInfo *)> &use)
+{
+    XRRScreenResources *resources =
+        XRRGetScreenResourcesCurrent(display, DefaultRootWindow(display));
+    if (!resources)
+        return;
+    for (int i = 0; i < resources->ncrtc; ++i)
+        if (XRRCrtcInfo *crtc = XRRGetCrtcInfo(display, resources, resources->crtcs[i])) {
+            use(resources, resources->crtcs[i], crtc);
+            XRRFreeCrtcInfo(crtc);
+        }
+    XRRFreeScreenResources(resources);
+}
+
+std::string box(const XRRCrtcInfo *crtc)
+{
+    return std::to_string(crtc->width) + "x" + std::to_string(crtc->height) + "+" +
+           std::to_string(crtc->x) + "+" + std::to_string(crtc->y);
+}
+
+} // namespace
+
+std::string monitor_layout(Display *display)
+{
+    Window root;
+    int x, y;
+    unsigned width, height, border, depth;
+    XGetGeometry(display, DefaultRootWindow(display), &root, &x, &y, &width, &height, &border,
+                 &depth);
+    std::string text = "screen " + std::to_string(width) + "x" + std::to_string(height);
+    // a CRTC that is off and drives nothing says nothing; one that comes on shows
+    for_each_crtc(
+        display, [&](const XRRScreenResources *resources, RRCrtc id, const XRRCrtcInfo *crtc) {
+            if (crtc->mode == None && crtc->noutput == 0)
+                return;
+            text += "; crtc " + std::to_string(id) + " " + mode_name(resources, crtc->mode) + " " +
+                    box(crtc) + " rotation " + std::to_string(crtc->rotation) + " outputs";
+            for (int i = 0; i < crtc->noutput; ++i)
+                text += " " + std::to_string(crtc->outputs[i]);
+        });
+    return text;
+}
+
+std::vector<std::string> lit_monitors(Display *display)
+{
+    std::vector<std::string> lit;
+    for_each_crtc(display, [&](const XRRScreenResources *, RRCrtc, const XRRCrtcInfo *crtc) {
+        if (crtc->mode != None)
+            lit.push_back(box(crtc));
+    });
+    return lit;
+}

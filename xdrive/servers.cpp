@@ -1,0 +1,281 @@
+// the X servers: Xvfb, Xorg with the dummy driver, and compositors with Xwayland
+#include "internal.h"
+
+#include <X11/Xlib.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+using namespace xdrive_internal;
+
+namespace
+{
+
+// a server that writes its display number to -displayfd once it takes
+// connections; its output goes to a log in the server's folder
+std::string display_from_fd(std::vector<std::string> argv, const std::vector<std::string> &env,
+                            xserver &server)
+{
+    const std::string log = server.dir + "/" + argv[0] + ".out";
+    int fds[2];
+    if (pipe(fds) != 0)
+        throw std::runtime_error("pipe failed");
+    argv.insert(argv.begin() + 1, {"-displayfd", std::to_string(fds[1])});
+    server.pids.push_back(launch(argv, env, fds[1], log));
+    close(fds[1]);
+    std::string number;
+    char c;
+    pollfd ready{fds[0], POLLIN, 0};
+    while (poll(&ready, 1, 30000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    close(fds[0]);
+    if (number.empty())
+        throw std::runtime_error(argv[0] + " did not start: " + read_file(log));
+    return ":" + number;
+}
+
+// the sync ranges of a monitor: wide, or so narrow that they admit only the
+// desktop's timing and the server adds no modes of its own
+void write_monitor(std::ofstream &conf, const std::string &name, bool with_640,
+                   const std::string &place)
+{
+    conf << "Section \"Monitor\"\n  Identifier \"" << name << "\"\n";
+    if (with_640)
+        conf << "  HorizSync 5.0-1000.0\n  VertRefresh 5.0-200.0\n";
+    else
+        conf << "  HorizSync 48.0-49.0\n  VertRefresh 59.5-60.5\n";
+    conf << "  Modeline \"1024x768\" 65.00 1024 1048 1184 1344 768 771 777 806 -hsync -vsync\n"
+            "  Modeline \"800x600\" 40.00 800 840 968 1056 600 601 605 628 +hsync +vsync\n"
+            "  Modeline \"640x480\" 25.175 640 656 752 800 480 490 492 525 -hsync -vsync\n"
+            "  Option \"PreferredMode\" \"1024x768\"\n"
+         << place << "EndSection\n";
+}
+
+void write_xorg_config(const std::string &dir, const server_setup &setup)
+{
+    const bool two = setup.layout != monitors::one;
+    std::ofstream conf(dir + "/xorg.conf");
+    conf << "Section \"ServerFlags\"\n"
+            "  Option \"AutoAddDevices\" \"false\"\n"
+            "  Option \"AutoEnableDevices\" \"false\"\n"
+            "  Option \"DontVTSwitch\" \"true\"\n"
+            "EndSection\n"
+            "Section \"Device\"\n  Identifier \"dummy\"\n  Driver \"dummy\"\n"
+            "  VideoRam 16384\n";
+    if (two)
+        conf << "  Option \"Monitor-DUMMY0\" \"left\"\n  Option \"Monitor-DUMMY1\" \"right\"\n";
+    conf << "EndSection\n";
+    const bool with_640 = setup.kind == server_kind::xorg;
+    write_monitor(conf, "left", with_640, "");
+    if (two)
+        write_monitor(conf, "right", with_640,
+                      setup.layout == monitors::offset
+                          ? "  Option \"Enable\" \"true\"\n  Option \"Position\" \"1024 128\"\n"
+                          : "  Option \"Enable\" \"true\"\n  Option \"RightOf\" \"left\"\n");
+    conf << "Section \"Screen\"\n  Identifier \"screen\"\n  Device \"dummy\"\n"
+            "  Monitor \"left\"\n";
+    for (int depth : {16, 24})
+        conf << "  SubSection \"Display\"\n    Depth " << depth
+             << "\n    Modes \"1024x768\" \"800x600\" \"640x480\"\n    Virtual " << setup.width
+             << " " << setup.height << "\n  EndSubSection\n";
+    conf << "EndSection\n";
+}
+
+// the rebuilt dummy driver that switches modes as real drivers do
+std::string switching_modules()
+{
+    const char *dir = std::getenv("CUBESAVER_XORG_MODULES");
+    if (dir)
+        return dir;
+    const char *cache = std::getenv("XDG_CACHE_HOME");
+    const char *home = std::getenv("HOME");
+    return (cache ? std::string(cache) : std::string(home ? home : "") + "/.cache") +
+           "/cubesaver/xf86-video-dummy-switching/modules";
+}
+
+// weston writes the display of the Xwayland it will start to its log
+std::string xwayland_display(const std::string &log)
+{
+    const std::string key = "xserver listening on display ";
+    for (double end = now_seconds() + 30; now_seconds() < end; sleep_seconds(0.05)) {
+        const std::string text = read_file(log);
+        const size_t at = text.rfind(key);
+        if (at != std::string::npos)
+            return text.substr(at + key.size(), text.find('\n', at) - at - key.size());
+    }
+    throw std::runtime_error("weston did not start Xwayland: " + read_file(log));
+}
+
+void start_weston(xserver &server, const std::vector<std::string> &backend, bool xwayland,
+                  const std::vector<std::string> &env)
+{
+    const std::string runtime = server.dir + "/runtime";
+    mkdir(runtime.c_str(), 0700);
+    const server_setup &s = server.setup;
+    std::vector<std::string> argv{"weston",
+                                  "--socket=wayland-cubesaver",
+                                  "--log=" + server.dir + "/weston.log",
+                                  "--idle-time=0",
+                                  "--width=" + std::to_string(s.width),
+                                  "--height=" + std::to_string(s.height)};
+    argv.insert(argv.end(), backend.begin(), backend.end());
+    if (xwayland)
+        argv.push_back("--xwayland");
+    std::vector<std::string> all_env{"XDG_RUNTIME_DIR=" + runtime};
+    all_env.insert(all_env.end(), env.begin(), env.end());
+    server.pids.push_back(launch(argv, all_env));
+}
+
+int ignore_x_errors(Display *, XErrorEvent *)
+{
+    return 0;
+}
+
+} // namespace
+
+namespace xdrive_internal
+{
+
+Display *open_display(const std::string &name)
+{
+    for (double end = now_seconds() + 20; now_seconds() < end; sleep_seconds(0.05))
+        if (Display *display = XOpenDisplay(name.c_str()))
+            return display;
+    throw std::runtime_error("cannot open " + name);
+}
+
+} // namespace xdrive_internal
+
+std::string describe(const server_setup &setup)
+{
+    static const char *const names[] = {"xvfb",     "xorg",          "xorg_no_640",
+                                        "xwayland", "xwayland_seat", "xwayland_rootful"};
+    static const char *const layouts[] = {"", "_two_side_by_side", "_two_offset"};
+    return std::string(names[static_cast<int>(setup.kind)]) + "_" + std::to_string(setup.width) +
+           "x" + std::to_string(setup.height) + "x" + std::to_string(setup.depth) +
+           layouts[static_cast<int>(setup.layout)];
+}
+
+std::string cannot_run(server_kind kind)
+{
+    const auto missing = [](const char *path) { return access(path, X_OK) != 0; };
+    switch (kind) {
+    case server_kind::xvfb:
+        return missing("/usr/bin/Xvfb") ? "Xvfb is not installed" : "";
+    case server_kind::xorg:
+    case server_kind::xorg_no_640:
+        if (geteuid() != 0)
+            return "Xorg with the dummy driver starts only as root";
+        if (missing("/usr/bin/Xorg") ||
+            access("/usr/lib/xorg/modules/drivers/dummy_drv.so", R_OK) != 0)
+            return "xserver-xorg-core and xserver-xorg-video-dummy are not installed";
+        if (kind == server_kind::xorg &&
+            access((switching_modules() + "/drivers/dummy_drv.so").c_str(), R_OK) != 0)
+            return "the dummy driver that switches modes as real drivers do is not built in " +
+                   switching_modules() + " (script/build-dummy builds it)";
+        return "";
+    default:
+        return missing("/usr/bin/weston") || missing("/usr/bin/Xwayland")
+                   ? "weston and xwayland are not installed"
+                   : "";
+    }
+}
+
+xserver start_xserver(const server_setup &setup)
+{
+    xserver server;
+    server.setup = setup;
+    server.dir = temp_dir();
+    const std::string size = std::to_string(setup.width) + "x" + std::to_string(setup.height);
+    const std::string geometry = size + "x" + std::to_string(setup.depth);
+    try {
+        switch (setup.kind) {
+        case server_kind::xvfb:
+            server.name =
+                display_from_fd({"Xvfb", "-screen", "0", geometry, "-nolisten", "tcp"}, {}, server);
+            break;
+        case server_kind::xorg:
+        case server_kind::xorg_no_640: {
+            write_xorg_config(server.dir, setup);
+            mkdir((server.dir + "/conf.d").c_str(), 0700);
+            std::vector<std::string> argv{"Xorg",
+                                          "-config",
+                                          server.dir + "/xorg.conf",
+                                          "-configdir",
+                                          server.dir + "/conf.d",
+                                          "-noreset",
+                                          "-nolisten",
+                                          "tcp",
+                                          "-logfile",
+                                          server.dir + "/Xorg.log",
+                                          "-depth",
+                                          std::to_string(setup.depth)};
+            if (setup.kind == server_kind::xorg)
+                argv.insert(argv.end(),
+                            {"-modulepath", switching_modules() + ",/usr/lib/xorg/modules"});
+            server.name = display_from_fd(argv, {}, server);
+            break;
+        }
+        case server_kind::xwayland:
+            start_weston(server, {"--backend=headless-backend.so"}, true, {});
+            server.name = xwayland_display(server.dir + "/weston.log");
+            break;
+        case server_kind::xwayland_seat: {
+            // a desktop of its own for the compositor's window, and a person's
+            // pointer on it; wider than the window, so that the pointer starts
+            // outside and enters it as a hand brings it
+            const std::string wider =
+                std::to_string(setup.width + 64) + "x" + std::to_string(setup.height) + "x24";
+            const std::string outer =
+                display_from_fd({"Xvfb", "-screen", "0", wider, "-nolisten", "tcp"}, {}, server);
+            server.input = open_display(outer);
+            move_pointer_to(server.input, setup.width + 32, setup.height / 2);
+            start_weston(server, {"--backend=x11-backend.so", "--use-pixman"}, true,
+                         {"DISPLAY=" + outer});
+            server.name = xwayland_display(server.dir + "/weston.log");
+            break;
+        }
+        case server_kind::xwayland_rootful:
+            start_weston(server, {"--backend=headless-backend.so"}, false, {});
+            for (double end = now_seconds() + 20;
+                 access((server.dir + "/runtime/wayland-cubesaver").c_str(), F_OK) != 0;
+                 sleep_seconds(0.05))
+                if (now_seconds() > end)
+                    throw std::runtime_error("weston did not start");
+            server.name = display_from_fd(
+                {"Xwayland", "-nolisten", "tcp"},
+                {"XDG_RUNTIME_DIR=" + server.dir + "/runtime", "WAYLAND_DISPLAY=wayland-cubesaver"},
+                server);
+            break;
+        }
+        server.display = open_display(server.name);
+        if (!server.input)
+            server.input = server.display;
+    } catch (...) {
+        stop_xserver(server);
+        throw;
+    }
+    XSetErrorHandler(ignore_x_errors);
+    return server;
+}
+
+void stop_xserver(xserver &server)
+{
+    if (server.input && server.input != server.display)
+        XCloseDisplay(server.input);
+    if (server.display)
+        XCloseDisplay(server.display);
+    for (auto pid = server.pids.rbegin(); pid != server.pids.rend(); ++pid) {
+        kill(*pid, SIGTERM);
+        waitpid(*pid, nullptr, 0);
+    }
+    if (!server.dir.empty())
+        std::system(("rm -rf '" + server.dir + "'").c_str());
+    server = xserver{};
+}
