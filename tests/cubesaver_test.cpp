@@ -49,6 +49,8 @@ constexpr server_setup xorg_no_640{server_kind::xorg_no_640, 1024, 768, 24};
 constexpr server_setup xwayland{server_kind::xwayland, 1024, 768, 24};
 constexpr server_setup xwayland_seat{server_kind::xwayland_seat, 1024, 768, 24};
 constexpr server_setup xwayland_rootful{server_kind::xwayland_rootful, 1024, 768, 24};
+constexpr server_setup sway{server_kind::sway, 1024, 768, 24};
+constexpr server_setup kwin{server_kind::kwin, 1024, 768, 24};
 
 bool switches_mode(const server_setup &server)
 {
@@ -176,7 +178,8 @@ INSTANTIATE_TEST_SUITE_P(servers, picture,
                                          screen_case{xorg_16}, screen_case{xorg_24},
                                          screen_case{xorg_two}, screen_case{xorg_offset},
                                          screen_case{xorg_no_640}, screen_case{xwayland},
-                                         screen_case{xwayland_seat}, screen_case{xwayland_rootful}),
+                                         screen_case{xwayland_seat}, screen_case{xwayland_rootful},
+                                         screen_case{sway}, screen_case{kwin}),
                          case_name);
 
 class ending : public on_server
@@ -213,7 +216,8 @@ INSTANTIATE_TEST_SUITE_P(
                     screen_case{xorg_16, 1023, 0}, screen_case{xorg_16, 0, 767},
                     screen_case{xorg_two, 2047, 767}, screen_case{xorg_offset, 1500, 800},
                     screen_case{xorg_no_640, 1023, 767}, screen_case{xwayland},
-                    screen_case{xwayland_seat, 1000, 700}, screen_case{xwayland_rootful}),
+                    screen_case{xwayland_seat, 1000, 700}, screen_case{xwayland_rootful},
+                    screen_case{sway, 1000, 700}, screen_case{kwin, 1000, 700}),
     case_name);
 
 class idle : public on_server
@@ -319,7 +323,8 @@ INSTANTIATE_TEST_SUITE_P(
                     signal_case{xorg_16, SIGQUIT}, signal_case{xorg_16, SIGHUP},
                     signal_case{xorg_two, SIGTERM}, signal_case{xorg_two, SIGHUP},
                     signal_case{xorg_offset, SIGTERM}, signal_case{xorg_offset, SIGHUP},
-                    signal_case{xvfb_640, SIGTERM}, signal_case{xvfb_640, SIGHUP}),
+                    signal_case{xvfb_640, SIGTERM}, signal_case{xvfb_640, SIGHUP},
+                    signal_case{sway, SIGTERM}, signal_case{kwin, SIGTERM}),
     signal_name);
 
 TEST(lost_server, ends_it_promptly_with_status_1)

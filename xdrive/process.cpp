@@ -60,6 +60,8 @@ pid_t launch(const std::vector<std::string> &argv, const std::vector<std::string
 {
     const pid_t pid = fork();
     if (pid == 0) {
+        // a group of its own, so that stopping it ends whatever it started
+        setpgid(0, 0);
         const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         dup2(out, 1);
         dup2(out, 2);

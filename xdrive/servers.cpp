@@ -137,6 +137,84 @@ int ignore_x_errors(Display *, XErrorEvent *)
     return 0;
 }
 
+// a desktop of its own for a compositor's window, and a person's pointer on
+// it; wider than the window, so that the pointer starts outside and enters it
+// as a hand brings it
+std::string start_seat(xserver &server)
+{
+    const server_setup &s = server.setup;
+    const std::string wider = std::to_string(s.width + 64) + "x" + std::to_string(s.height) + "x24";
+    const std::string outer =
+        display_from_fd({"Xvfb", "-screen", "0", wider, "-nolisten", "tcp"}, {}, server);
+    server.input = open_display(outer);
+    move_pointer_to(server.input, s.width + 32, s.height / 2);
+    return outer;
+}
+
+// a compositor's start-up command writes its Xwayland's display to a file
+std::string display_from_file(const std::string &path, const std::string &log)
+{
+    for (double end = now_seconds() + 60; now_seconds() < end; sleep_seconds(0.05)) {
+        std::string text = read_file(path);
+        if (!text.empty() && text.back() == '\n')
+            return text.substr(0, text.size() - 1);
+    }
+    throw std::runtime_error("no Xwayland display in " + path + ": " + read_file(log));
+}
+
+constexpr uid_t nobody = 65534;
+
+// sway refuses to run as root, so it runs as nobody, in a folder it owns; its
+// Xwayland admits only its own user, so its start-up lets root in
+void start_sway(xserver &server, const std::string &outer)
+{
+    const std::string home = server.dir + "/sway";
+    mkdir(home.c_str(), 0700);
+    chmod(server.dir.c_str(), 0711);
+    {
+        std::ofstream config(home + "/config");
+        config << "xwayland enable\n"
+               << "output * resolution " << server.setup.width << "x" << server.setup.height << "\n"
+               << "exec sh -c 'xhost +si:localuser:root >/dev/null && echo $DISPLAY >" << home
+               << "/display.new && mv " << home << "/display.new " << home << "/display'\n";
+    }
+    if (chown(home.c_str(), nobody, nobody) != 0 ||
+        chown((home + "/config").c_str(), nobody, nobody) != 0)
+        throw std::runtime_error("cannot give " + home + " to nobody");
+    server.pids.push_back(
+        launch({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "sway", "-c",
+                home + "/config"},
+               {"HOME=" + home, "XDG_RUNTIME_DIR=" + home, "DISPLAY=" + outer, "WLR_BACKENDS=x11",
+                "WLR_RENDERER_ALLOW_SOFTWARE=1", "WLR_X11_OUTPUTS=1"},
+               -1, server.dir + "/sway.log"));
+    server.name = display_from_file(home + "/display", server.dir + "/sway.log");
+}
+
+// the installed kwin_wayland carries a file capability that a process here may
+// not take, so a plain copy of it runs; it starts the given script once its
+// Xwayland is up
+void start_kwin(xserver &server, const std::string &outer)
+{
+    const std::string copy = server.dir + "/kwin_wayland";
+    const std::string started = server.dir + "/started";
+    mkdir((server.dir + "/runtime").c_str(), 0700);
+    std::system(("cp /usr/bin/kwin_wayland '" + copy + "'").c_str());
+    {
+        std::ofstream script(started);
+        script << "#!/bin/sh\necho $DISPLAY >" << server.dir << "/display.new && mv " << server.dir
+               << "/display.new " << server.dir << "/display\n";
+    }
+    chmod(started.c_str(), 0755);
+    server.pids.push_back(
+        launch({"dbus-run-session", "--", copy, "--x11-display", outer, "--width",
+                std::to_string(server.setup.width), "--height", std::to_string(server.setup.height),
+                "--xwayland", "--no-lockscreen", "--socket", "wayland-cubesaver", started},
+               {"XDG_RUNTIME_DIR=" + server.dir + "/runtime", "KWIN_COMPOSE=Q",
+                "LIBGL_ALWAYS_SOFTWARE=1", "DISPLAY=" + outer},
+               -1, server.dir + "/kwin.log"));
+    server.name = display_from_file(server.dir + "/display", server.dir + "/kwin.log");
+}
+
 } // namespace
 
 namespace xdrive_internal
@@ -155,7 +233,8 @@ Display *open_display(const std::string &name)
 std::string describe(const server_setup &setup)
 {
     static const char *const names[] = {"xvfb",     "xorg",          "xorg_no_640",
-                                        "xwayland", "xwayland_seat", "xwayland_rootful"};
+                                        "xwayland", "xwayland_seat", "xwayland_rootful",
+                                        "sway",     "kwin"};
     static const char *const layouts[] = {"", "_two_side_by_side", "_two_offset"};
     return std::string(names[static_cast<int>(setup.kind)]) + "_" + std::to_string(setup.width) +
            "x" + std::to_string(setup.height) + "x" + std::to_string(setup.depth) +
@@ -180,6 +259,19 @@ std::string cannot_run(server_kind kind)
             return "the dummy driver that switches modes as real drivers do is not built in " +
                    switching_modules() + " (script/build-dummy builds it)";
         return "";
+    case server_kind::sway:
+        if (geteuid() != 0)
+            return "sway refuses root, and starting it as nobody needs root";
+        return missing("/usr/bin/sway") || missing("/usr/bin/Xwayland") ||
+                       missing("/usr/bin/xhost") || missing("/usr/bin/setpriv")
+                   ? "sway, xwayland and xhost (x11-xserver-utils) are not installed"
+                   : "";
+    case server_kind::kwin:
+        return missing("/usr/bin/kwin_wayland") || missing("/usr/bin/Xwayland") ||
+                       missing("/usr/bin/dbus-run-session")
+                   ? "kwin-wayland and dbus are not installed (script/servers and .ci/run "
+                     "install them)"
+                   : "";
     default:
         return missing("/usr/bin/weston") || missing("/usr/bin/Xwayland")
                    ? "weston and xwayland are not installed"
@@ -227,20 +319,18 @@ xserver start_xserver(const server_setup &setup)
             server.name = xwayland_display(server.dir + "/weston.log");
             break;
         case server_kind::xwayland_seat: {
-            // a desktop of its own for the compositor's window, and a person's
-            // pointer on it; wider than the window, so that the pointer starts
-            // outside and enters it as a hand brings it
-            const std::string wider =
-                std::to_string(setup.width + 64) + "x" + std::to_string(setup.height) + "x24";
-            const std::string outer =
-                display_from_fd({"Xvfb", "-screen", "0", wider, "-nolisten", "tcp"}, {}, server);
-            server.input = open_display(outer);
-            move_pointer_to(server.input, setup.width + 32, setup.height / 2);
+            const std::string outer = start_seat(server);
             start_weston(server, {"--backend=x11-backend.so", "--use-pixman"}, true,
                          {"DISPLAY=" + outer});
             server.name = xwayland_display(server.dir + "/weston.log");
             break;
         }
+        case server_kind::sway:
+            start_sway(server, start_seat(server));
+            break;
+        case server_kind::kwin:
+            start_kwin(server, start_seat(server));
+            break;
         case server_kind::xwayland_rootful:
             start_weston(server, {"--backend=headless-backend.so"}, false, {});
             for (double end = now_seconds() + 20;
@@ -271,9 +361,11 @@ void stop_xserver(xserver &server)
         XCloseDisplay(server.input);
     if (server.display)
         XCloseDisplay(server.display);
+    // a compositor's session bus, lock screen and Xwayland go with it
     for (auto pid = server.pids.rbegin(); pid != server.pids.rend(); ++pid) {
-        kill(*pid, SIGTERM);
+        kill(-*pid, SIGTERM);
         waitpid(*pid, nullptr, 0);
+        kill(-*pid, SIGKILL);
     }
     if (!server.dir.empty())
         std::system(("rm -rf '" + server.dir + "'").c_str());

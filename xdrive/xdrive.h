@@ -22,6 +22,8 @@ enum class server_kind {
     xwayland,         // rootless under weston's headless backend, no seat
     xwayland_seat,    // rootless under weston nested on an Xvfb, whose pointer it gets
     xwayland_rootful, // rootful under weston's headless backend
+    sway,             // rootless under sway nested on an Xvfb, whose pointer and keys it gets
+    kwin,             // rootless under KWin nested on an Xvfb, the same
 };
 
 // Xorg's monitors: one, or two 1024x768 outputs across the screen's width,
