@@ -13,6 +13,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -124,9 +127,13 @@ void stop_if_signalled()
     if (!number)
         return;
     give_back_display();
-    // a quit must not leave a core file behind
+    // a quit must not leave a core file behind; a core handler behind a pipe
+    // (systemd-coredump) is not held back by the limit, but by this
     const rlimit no_core = {0, 0};
     setrlimit(RLIMIT_CORE, &no_core);
+#ifdef __linux__
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
     signal(number, SIG_DFL);
     raise(number);
     _exit(128 + number);
