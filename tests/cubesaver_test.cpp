@@ -91,16 +91,22 @@ void expect_desktop(Display *display, const desktop &before)
 // the program on a server, past set-up, with the desktop as it was before
 struct running : session {
     desktop before;
-    explicit running(const screen_case &c, const std::vector<std::string> &args = {})
+    explicit running(const screen_case &c, const std::vector<std::string> &args = {},
+                     bool cores_allowed = false)
         : session(c.server)
     {
         if (c.pointer_x >= 0)
             move_pointer_to(server.input, c.pointer_x, c.pointer_y);
         before = prepare_desktop(server.display);
-        child = spawn(program, server.name, args);
-        // the first cube shows once set-up, and so the mouse snapshot, is done
-        if (!wait_for_red(server.display, 20))
-            ADD_FAILURE() << "no cube on the screen";
+        std::vector<std::string> argv{program};
+        argv.insert(argv.end(), args.begin(), args.end());
+        if (cores_allowed)
+            argv.insert(argv.begin(), {"prlimit", "--core=unlimited", "--"});
+        child = spawn(argv[0], server.name, {argv.begin() + 1, argv.end()});
+        // the first stamp shows once set-up, and so the mouse snapshot, is
+        // done; a stamp of the wrong colour shows too, and fails on the model
+        if (!wait_for_picture(server.display, 20))
+            ADD_FAILURE() << "nothing drawn on the screen";
     }
 };
 
@@ -193,10 +199,6 @@ TEST_P(ending, only_a_move_ends_it_one_pixel_any_way)
         const int *move = moves[i];
         SCOPED_TRACE(testing::Message() << "move " << move[0] << "," << move[1]);
         running run(GetParam());
-        if (i == 0) {
-            hold_keys(run.server.input, {"Escape", "q", "space", "Return"});
-            hold_buttons(run.server.input, {1, 2, 3});
-        }
         // another window makes a compositor repaint and hand over its pointer
         flash_window(run.server.display);
         ASSERT_EQ(wait_exit(run.child, 0.5), -1) << "ended with no move";
@@ -209,16 +211,66 @@ TEST_P(ending, only_a_move_ends_it_one_pixel_any_way)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    servers, ending,
-    testing::Values(screen_case{xvfb_640}, screen_case{xvfb_larger, 799, 599},
-                    screen_case{xorg_24, 0, 0}, screen_case{xorg_24, 1023, 767},
-                    screen_case{xorg_16, 1023, 0}, screen_case{xorg_16, 0, 767},
-                    screen_case{xorg_two, 2047, 767}, screen_case{xorg_offset, 1500, 800},
-                    screen_case{xorg_no_640, 1023, 767}, screen_case{xwayland},
-                    screen_case{xwayland_seat, 1000, 700}, screen_case{xwayland_rootful},
-                    screen_case{sway, 1000, 700}, screen_case{kwin, 1000, 700}),
-    case_name);
+// where the pointer may start, on each server
+const auto ending_servers = testing::Values(
+    screen_case{xvfb_640}, screen_case{xvfb_larger, 799, 599}, screen_case{xorg_24, 0, 0},
+    screen_case{xorg_24, 1023, 767}, screen_case{xorg_16, 1023, 0}, screen_case{xorg_16, 0, 767},
+    screen_case{xorg_two, 2047, 767}, screen_case{xorg_offset, 1500, 800},
+    screen_case{xorg_no_640, 1023, 767}, screen_case{xwayland},
+    screen_case{xwayland_seat, 1000, 700}, screen_case{xwayland_rootful},
+    screen_case{sway, 1000, 700}, screen_case{kwin, 1000, 700});
+
+INSTANTIATE_TEST_SUITE_P(servers, ending, ending_servers, case_name);
+
+enum class press { keys, buttons };
+
+void PrintTo(press p, std::ostream *out)
+{
+    *out << (p == press::keys ? "keys" : "buttons");
+}
+
+class pressing : public testing::TestWithParam<std::tuple<press, screen_case>>
+{
+  protected:
+    void SetUp() override
+    {
+        const std::string why = cannot_run(std::get<1>(GetParam()).server.kind);
+        if (!why.empty())
+            GTEST_SKIP() << why;
+    }
+};
+
+// only where a person's presses reach the X server while it runs can this
+// fail; weston and KWin keep the keys, sway the buttons
+TEST_P(pressing, does_nothing)
+{
+    const bool keys = std::get<0>(GetParam()) == press::keys;
+    running run(std::get<1>(GetParam()));
+    const presses seen = count_presses(run.server.name, [&] {
+        if (keys)
+            hold_keys(run.server.input, {"Escape", "q", "space", "Return"});
+        else
+            hold_buttons(run.server.input, {1, 2, 3});
+    });
+    const int reached = keys ? seen.keys : seen.buttons;
+    RecordProperty("presses_reached", reached);
+    ASSERT_EQ(wait_exit(run.child, 0.5), -1) << "ended on a press";
+    if (reached == 0)
+        GTEST_SKIP() << "no " << (keys ? "key" : "button")
+                     << " pressed here reaches the X server while it runs, so "
+                     << (keys ? "keys" : "buttons") << " cannot be tested here";
+}
+
+std::string pressing_name(const testing::TestParamInfo<std::tuple<press, screen_case>> &info)
+{
+    return std::string(std::get<0>(info.param) == press::keys ? "keys_" : "buttons_") +
+           case_name({std::get<1>(info.param), info.index});
+}
+
+INSTANTIATE_TEST_SUITE_P(servers, pressing,
+                         testing::Combine(testing::Values(press::keys, press::buttons),
+                                          ending_servers),
+                         pressing_name);
 
 class idle : public on_server
 {
@@ -249,7 +301,7 @@ TEST_P(idle, xautolock_starts_it_a_second_start_fails_cleanly_and_a_move_ends_it
         wait_exit(ask, 5);
         kill_process(ask);
         ++asked;
-        shown = wait_for_red(display, 2);
+        shown = wait_for_picture(display, 2);
     }
     RecordProperty("locknow_asked", asked);
     ASSERT_TRUE(shown) << "xautolock -locknow did not start it, asked " << asked << " times";
@@ -301,13 +353,16 @@ TEST_P(stop_signal, gives_the_display_back_and_dies_of_it)
         GTEST_SKIP() << why;
     for (int attempt = 0; attempt < 5; ++attempt) {
         SCOPED_TRACE(testing::Message() << "attempt " << attempt);
-        running run({GetParam().server});
+        // with cores allowed, as a user's shell may allow them, a quit must
+        // still leave none
+        running run({GetParam().server}, {}, true);
         sleep_seconds(0.05 * attempt);
         kill(run.child.pid, GetParam().number);
         const int status = wait_exit(run.child, 10);
         ASSERT_NE(status, -1) << "still running after the signal";
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == GetParam().number)
             << "wait status " << status;
+        EXPECT_FALSE(WIFSIGNALED(status) && WCOREDUMP(status)) << "it dumped core";
         expect_display_given_back(run);
     }
 }
@@ -327,13 +382,16 @@ INSTANTIATE_TEST_SUITE_P(
                     signal_case{sway, SIGTERM}, signal_case{kwin, SIGTERM}),
     signal_name);
 
-TEST(lost_server, ends_it_promptly_with_status_1)
+TEST(lost_server, ends_it_promptly_with_status_1_and_its_one_line)
 {
     running run({xvfb_640});
+    const std::string line =
+        "cubesaver: lost the X server: the connection to " + run.server.name + " broke\n";
     stop_xserver(run.server);
     const int status = wait_exit(run.child, 5);
     ASSERT_NE(status, -1) << "still running without its server";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "wait status " << status;
+    EXPECT_EQ(read_file(run.child.err_path), line);
 }
 
 // what makes set-up fail

@@ -2,6 +2,7 @@
 #include "internal.h"
 
 #include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 
 #include <stdexcept>
@@ -60,6 +61,38 @@ void hold_buttons(Display *display, const std::vector<unsigned> &buttons)
 {
     for (unsigned button : buttons)
         hold(display, [&](Bool down) { XTestFakeButtonEvent(display, button, down, CurrentTime); });
+}
+
+presses count_presses(const std::string &name, const std::function<void()> &act)
+{
+    Display *display = open_display(name);
+    int opcode, event, error, major = 2, minor = 2;
+    if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error) ||
+        XIQueryVersion(display, &major, &minor) != Success) {
+        XCloseDisplay(display);
+        throw std::runtime_error(name + " has no XInput 2.2");
+    }
+    // raw events reach a client of 2.1 or later even while another holds a grab
+    unsigned char bits[XIMaskLen(XI_RawButtonPress)] = {};
+    XISetMask(bits, XI_RawKeyPress);
+    XISetMask(bits, XI_RawButtonPress);
+    XIEventMask mask = {XIAllMasterDevices, sizeof bits, bits};
+    XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
+    XSync(display, True);
+    act();
+    sleep_seconds(0.2);
+    XSync(display, False);
+    presses seen;
+    while (XPending(display)) {
+        XEvent e;
+        XNextEvent(display, &e);
+        if (e.xcookie.type != GenericEvent || e.xcookie.extension != opcode)
+            continue;
+        seen.keys += e.xcookie.evtype == XI_RawKeyPress;
+        seen.buttons += e.xcookie.evtype == XI_RawButtonPress;
+    }
+    XCloseDisplay(display);
+    return seen;
 }
 
 void flash_window(Display *display)

@@ -73,8 +73,11 @@ screenshot read_picture(Display *display)
     // the window itself, as a rootless server has no root picture to read
     XImage *image =
         XGetImage(display, window, 0, 0, picture_width, picture_height, AllPlanes, ZPixmap);
-    if (!image)
+    if (!image) {
+        // gone between the look and the read
+        shot.left = shot.top = -1;
         return shot;
+    }
     const unsigned long red = red_value(DefaultVisual(display, DefaultScreen(display)));
     for (int y = 0; y < picture_height; ++y)
         for (int x = 0; x < picture_width; ++x) {
@@ -94,6 +97,20 @@ bool wait_for_red(Display *display, double seconds)
         for (uint8_t kind : read_picture(display).pixels)
             if (kind == red_pixel)
                 return true;
+        sleep_seconds(0.002);
+    } while (now_seconds() < end);
+    return false;
+}
+
+bool wait_for_picture(Display *display, double seconds)
+{
+    const double end = now_seconds() + seconds;
+    do {
+        const screenshot shot = read_picture(display);
+        if (shot.left >= 0)
+            for (uint8_t kind : shot.pixels)
+                if (kind != black_pixel)
+                    return true;
         sleep_seconds(0.002);
     } while (now_seconds() < end);
     return false;

@@ -112,11 +112,14 @@ desktop_view look_at_desktop(Display *display, int width, int height);
 enum pixel_class : uint8_t { black_pixel, red_pixel, other_pixel };
 struct screenshot {
     std::vector<uint8_t> pixels;
-    int left = -1; // where the window lies on the screen, -1 when there is none
+    int left = -1; // where the window lies on the screen, -1 when none could be read
     int top = -1;
 };
 screenshot read_picture(Display *display);
 bool wait_for_red(Display *display, double seconds);
+// whether the program's window shows anything but black within the given
+// seconds: its first stamp, whatever its colour
+bool wait_for_picture(Display *display, double seconds);
 // whether any window of the program's size is still on the screen
 bool program_window_shown(Display *display);
 
@@ -136,6 +139,13 @@ void nudge_pointer(Display *display, int dx, int dy);
 // presses each key (by keysym name) or button, holds it a moment and lets go
 void hold_keys(Display *display, const std::vector<std::string> &keys);
 void hold_buttons(Display *display, const std::vector<unsigned> &buttons);
+// the presses of keys and buttons that reached the named X server from any
+// device while a person did the given things, whoever had the focus or a grab
+struct presses {
+    int keys = 0;
+    int buttons = 0;
+};
+presses count_presses(const std::string &name, const std::function<void()> &act);
 // another client maps a small window for a moment, which makes a compositor repaint
 void flash_window(Display *display);
 // another client holds a keyboard grab until the returned connection closes
