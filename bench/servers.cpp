@@ -38,6 +38,8 @@ const row rows[] = {
      {server_kind::xwayland_seat, 1024, 768, 24},
      false},
     {"Xwayland rootful, weston headless", {server_kind::xwayland_rootful, 1024, 768, 24}, false},
+    {"Xwayland rootless, sway on X11 (a real seat)", {server_kind::sway, 1024, 768, 24}, false},
+    {"Xwayland rootless, KWin on X11 (a real seat)", {server_kind::kwin, 1024, 768, 24}, false},
     {"Wine on Xvfb, 640x480 at 16 bits", {server_kind::xvfb, 640, 480, 16}, true},
     {"Wine on Xorg (switching dummy driver), 1024x768 at 16 bits",
      {server_kind::xorg, 1024, 768, 16},
@@ -110,7 +112,7 @@ void run_row(const row &r, const std::string &exe, const std::string &note,
     }
     session run(r.server);
     Display *display = run.server.display;
-    const mode desktop = current_mode(display);
+    const mode desktop = screen_size(display);
     const std::string layout = monitor_layout(display);
     // a person's hand is on the compositor's window before it starts
     if (run.server.input != display)
@@ -137,7 +139,7 @@ void run_row(const row &r, const std::string &exe, const std::string &note,
         ++moves;
         status = wait_exit(run.child, r.wine ? 20 : 5);
     }
-    const mode after = current_mode(display);
+    const mode after = screen_size(display);
     const std::string monitors_after =
         monitor_layout(display) == layout
             ? (lit_monitors(display).size() > 1 ? ", every monitor in its place" : "")

@@ -5,7 +5,9 @@ cd "$top"
 
 build_packages=(g++ cmake make pkg-config liballegro4-dev libx11-dev libxi-dev libxrandr-dev)
 test_packages=(xvfb libx11-dev libxtst-dev libxxf86vm-dev libxrandr-dev libgtest-dev dpkg-dev man-db lintian xautolock
-    xserver-xorg-core xserver-xorg-video-dummy weston xwayland)
+    xserver-xorg-core xserver-xorg-video-dummy weston xwayland sway x11-xserver-utils)
+# heavy, so only script/servers and CI install them; the suite skips KWin without them
+kwin_packages=(kwin-wayland dbus)
 
 # install the Debian packages that are missing, or say how to
 need_packages() {

@@ -151,15 +151,20 @@ bool program_window_shown(Display *display)
     return find_program_window(display, DefaultRootWindow(display), window) != None;
 }
 
-mode current_mode(Display *display)
+mode screen_size(Display *display)
 {
-    // the screen's own size: a RandR switch (Wine's) resizes it
     Window root;
     int x, y;
     unsigned width, height, border, depth;
     XGetGeometry(display, DefaultRootWindow(display), &root, &x, &y, &width, &height, &border,
                  &depth);
-    const mode screen{static_cast<int>(width), static_cast<int>(height)};
+    return {static_cast<int>(width), static_cast<int>(height)};
+}
+
+mode current_mode(Display *display)
+{
+    // the screen's own size: a RandR switch (Wine's) resizes it
+    const mode screen = screen_size(display);
     // a VidMode switch (the library's) leaves the screen and changes only the
     // mode line; Xvfb has no such extension
     int dotclock, event, error;
@@ -212,12 +217,9 @@ std::string box(const XRRCrtcInfo *crtc)
 
 std::string monitor_layout(Display *display)
 {
-    Window root;
-    int x, y;
-    unsigned width, height, border, depth;
-    XGetGeometry(display, DefaultRootWindow(display), &root, &x, &y, &width, &height, &border,
-                 &depth);
-    std::string text = "screen " + std::to_string(width) + "x" + std::to_string(height);
+    const mode screen = screen_size(display);
+    std::string text =
+        "screen " + std::to_string(screen.width) + "x" + std::to_string(screen.height);
     // a CRTC that is off and drives nothing says nothing; one that comes on shows
     for_each_crtc(
         display, [&](const XRRScreenResources *resources, RRCrtc id, const XRRCrtcInfo *crtc) {

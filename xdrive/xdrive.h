@@ -123,6 +123,8 @@ bool wait_for_picture(Display *display, double seconds);
 // whether any window of the program's size is still on the screen
 bool program_window_shown(Display *display);
 
+// the screen's size, whatever mode its monitors show
+mode screen_size(Display *display);
 mode current_mode(Display *display);
 // the RandR layout: the screen's size and every CRTC's mode, place, rotation
 // and outputs (but unused ones), as one line to compare and print
