@@ -228,6 +228,12 @@ void watch_x_connection()
         XSetIOErrorHandler(lost_x_server);
 }
 
+// a connection of our own to the library's display, or none off x11
+Display *open_own_connection()
+{
+    return on_x11() ? XOpenDisplay(DisplayString(_xwin.display)) : nullptr;
+}
+
 // a connection of our own that hears of every motion of a pointing device;
 // the server's own moves of the pointer send none
 Display *device_motion;
@@ -235,14 +241,12 @@ int xinput_opcode;
 
 void watch_device_motion()
 {
-    if (!on_x11())
+    Display *display = open_own_connection();
+    if (!display)
         return;
-    Display *display = XOpenDisplay(DisplayString(_xwin.display));
     // raw events reach a client of version 2.1 or later even while the
     // library has the pointer grabbed
     int event, error, major = 2, minor = 2;
-    if (!display)
-        return;
     if (!XQueryExtension(display, "XInputExtension", &xinput_opcode, &event, &error) ||
         XIQueryVersion(display, &major, &minor) != Success) {
         XCloseDisplay(display);
@@ -337,12 +341,10 @@ void size_of_screen(int &width, int &height)
 
 void record_layout()
 {
-    if (!on_x11())
-        return;
-    Display *display = XOpenDisplay(DisplayString(_xwin.display));
-    int event, error, major = 0, minor = 0;
+    Display *display = open_own_connection();
     if (!display)
         return;
+    int event, error, major = 0, minor = 0;
     if (!XRRQueryExtension(display, &event, &error) || !XRRQueryVersion(display, &major, &minor) ||
         major * 100 + minor < 102) {
         XCloseDisplay(display);
@@ -387,8 +389,9 @@ void restore_layout()
     const bool resize = width != layout_width || height != layout_height;
     std::vector<int> differing;
     for (int i = 0; i < static_cast<int>(layout_crtcs.size()); ++i) {
-        XRRCrtcInfo *crtc = XRRGetCrtcInfo(display, now, layout_resources->crtcs[i]);
-        if (!layout_crtcs[i] || !crtc)
+        XRRCrtcInfo *crtc =
+            layout_crtcs[i] ? XRRGetCrtcInfo(display, now, layout_resources->crtcs[i]) : nullptr;
+        if (!crtc)
             continue;
         if (!same_crtc(layout_crtcs[i], crtc)) {
             differing.push_back(i);
