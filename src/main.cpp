@@ -375,10 +375,8 @@ bool same_crtc(const XRRCrtcInfo *was, const XRRCrtcInfo *now)
 
 // every monitor and the screen size back as recorded, touching only what
 // differs; a monitor outside a screen that must shrink goes off first
-void restore_layout()
+void put_layout_back()
 {
-    if (!layout_display || !layout_resources)
-        return;
     Display *display = layout_display;
     const Window root = DefaultRootWindow(display);
     XRRScreenResources *now = XRRGetScreenResourcesCurrent(display, root);
@@ -413,6 +411,24 @@ void restore_layout()
     }
     XRRFreeScreenResources(now);
     XSync(display, False);
+}
+
+// the record serves once, and is let go of then
+void restore_layout()
+{
+    if (!layout_display)
+        return;
+    if (layout_resources)
+        put_layout_back();
+    for (XRRCrtcInfo *crtc : layout_crtcs)
+        if (crtc)
+            XRRFreeCrtcInfo(crtc);
+    layout_crtcs.clear();
+    if (layout_resources)
+        XRRFreeScreenResources(layout_resources);
+    layout_resources = nullptr;
+    XCloseDisplay(layout_display);
+    layout_display = nullptr;
 }
 #else
 const char *no_system_driver_reason()
