@@ -26,7 +26,8 @@ TEST_P(wine, draws_the_model_with_the_windows_rand_and_a_move_ends_it)
     Display *display = run.server.display;
     const mode desktop = current_mode(display);
     run.child = spawn_wine(exe, run.server.name);
-    ASSERT_TRUE(wait_for_red(display, 120)) << "no cube on the screen";
+    ASSERT_TRUE(wait_for_red(display, 120))
+        << "no cube on the screen; wine said: " << read_file(run.child.err_path);
     const mode during = current_mode(display);
     EXPECT_EQ(during.width, picture_width);
     EXPECT_EQ(during.height, picture_height);
