@@ -141,9 +141,8 @@ void run_row(const row &r, const std::string &exe, const std::string &note,
     }
     const mode after = screen_size(display);
     const std::string monitors_after =
-        monitor_layout(display) == layout
-            ? (lit_monitors(display).size() > 1 ? ", every monitor in its place" : "")
-            : ", monitors not as they were";
+        monitor_layout(display) == layout ? (monitors_lit > 1 ? ", every monitor in its place" : "")
+                                          : ", monitors not as they were";
     const bool clean = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     std::printf("| %s | %s | %s | %s | %s | %s |\n", label.c_str(), size(desktop).c_str(),
                 seen(r, desktop, during, shot, compositor, monitors_lit).c_str(),

@@ -36,8 +36,6 @@ std::string temp_dir()
     return path;
 }
 
-// in a child: the extra environment set, every descriptor past the standard
-// three closed but the one given, then the program
 [[noreturn]] void exec_child(const std::vector<std::string> &argv,
                              const std::vector<std::string> &env, int keep_fd)
 {
@@ -54,7 +52,6 @@ std::string temp_dir()
     _exit(127);
 }
 
-// starts a server or compositor with its output on /dev/null (or the log)
 pid_t launch(const std::vector<std::string> &argv, const std::vector<std::string> &env, int keep_fd,
              const std::string &log)
 {

@@ -90,30 +90,34 @@ screenshot read_picture(Display *display)
     return shot;
 }
 
-bool wait_for_red(Display *display, double seconds)
+namespace
 {
-    const double end = now_seconds() + seconds;
-    do {
-        for (uint8_t kind : read_picture(display).pixels)
-            if (kind == red_pixel)
-                return true;
-        sleep_seconds(0.002);
-    } while (now_seconds() < end);
-    return false;
-}
 
-bool wait_for_picture(Display *display, double seconds)
+// whether the program's window shows a pixel of the wanted kind within the seconds
+bool wait_for_pixel(Display *display, double seconds, bool (*wanted)(uint8_t))
 {
     const double end = now_seconds() + seconds;
     do {
         const screenshot shot = read_picture(display);
         if (shot.left >= 0)
             for (uint8_t kind : shot.pixels)
-                if (kind != black_pixel)
+                if (wanted(kind))
                     return true;
         sleep_seconds(0.002);
     } while (now_seconds() < end);
     return false;
+}
+
+} // namespace
+
+bool wait_for_red(Display *display, double seconds)
+{
+    return wait_for_pixel(display, seconds, [](uint8_t kind) { return kind == red_pixel; });
+}
+
+bool wait_for_picture(Display *display, double seconds)
+{
+    return wait_for_pixel(display, seconds, [](uint8_t kind) { return kind != black_pixel; });
 }
 
 desktop_view look_at_desktop(Display *display, int width, int height)

@@ -162,6 +162,12 @@ std::string display_from_file(const std::string &path, const std::string &log)
     throw std::runtime_error("no Xwayland display in " + path + ": " + read_file(log));
 }
 
+// a shell line that writes the Xwayland display to the file once, whole
+std::string write_display(const std::string &path)
+{
+    return "echo $DISPLAY >" + path + ".new && mv " + path + ".new " + path;
+}
+
 constexpr uid_t nobody = 65534;
 
 // sway refuses to run as root, so it runs as nobody, in a folder it owns; its
@@ -175,8 +181,8 @@ void start_sway(xserver &server, const std::string &outer)
         std::ofstream config(home + "/config");
         config << "xwayland enable\n"
                << "output * resolution " << server.setup.width << "x" << server.setup.height << "\n"
-               << "exec sh -c 'xhost +si:localuser:root >/dev/null && echo $DISPLAY >" << home
-               << "/display.new && mv " << home << "/display.new " << home << "/display'\n";
+               << "exec sh -c 'xhost +si:localuser:root >/dev/null && "
+               << write_display(home + "/display") << "'\n";
     }
     if (chown(home.c_str(), nobody, nobody) != 0 ||
         chown((home + "/config").c_str(), nobody, nobody) != 0)
@@ -201,8 +207,7 @@ void start_kwin(xserver &server, const std::string &outer)
     std::system(("cp /usr/bin/kwin_wayland '" + copy + "'").c_str());
     {
         std::ofstream script(started);
-        script << "#!/bin/sh\necho $DISPLAY >" << server.dir << "/display.new && mv " << server.dir
-               << "/display.new " << server.dir << "/display\n";
+        script << "#!/bin/sh\n" << write_display(server.dir + "/display") << "\n";
     }
     chmod(started.c_str(), 0755);
     server.pids.push_back(
