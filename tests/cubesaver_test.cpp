@@ -20,6 +20,8 @@ struct screen_case {
     // where the pointer is before the program starts, on the input screen
     int pointer_x = -1;
     int pointer_y = -1;
+    // a display daemon shrinks the screen to one monitor while it runs
+    bool screen_shrunk = false;
 };
 
 void PrintTo(const screen_case &c, std::ostream *out)
@@ -27,6 +29,8 @@ void PrintTo(const screen_case &c, std::ostream *out)
     *out << describe(c.server);
     if (c.pointer_x >= 0)
         *out << " from " << c.pointer_x << "," << c.pointer_y;
+    if (c.screen_shrunk)
+        *out << ", the screen shrunk while it runs";
 }
 
 std::string case_name(const testing::TestParamInfo<screen_case> &info)
@@ -35,6 +39,8 @@ std::string case_name(const testing::TestParamInfo<screen_case> &info)
     if (info.param.pointer_x >= 0)
         name += "_from_" + std::to_string(info.param.pointer_x) + "_" +
                 std::to_string(info.param.pointer_y);
+    if (info.param.screen_shrunk)
+        name += "_screen_shrunk";
     return name;
 }
 
@@ -199,6 +205,8 @@ TEST_P(ending, only_a_move_ends_it_one_pixel_any_way)
         const int *move = moves[i];
         SCOPED_TRACE(testing::Message() << "move " << move[0] << "," << move[1]);
         running run(GetParam());
+        if (GetParam().screen_shrunk)
+            set_screen_size(run.server.display, 1024, 768);
         // another window makes a compositor repaint and hand over its pointer
         flash_window(run.server.display);
         ASSERT_EQ(wait_exit(run.child, 0.5), -1) << "ended with no move";
@@ -215,8 +223,8 @@ TEST_P(ending, only_a_move_ends_it_one_pixel_any_way)
 const auto ending_servers = testing::Values(
     screen_case{xvfb_640}, screen_case{xvfb_larger, 799, 599}, screen_case{xorg_24, 0, 0},
     screen_case{xorg_24, 1023, 767}, screen_case{xorg_16, 1023, 0}, screen_case{xorg_16, 0, 767},
-    screen_case{xorg_two, 2047, 767}, screen_case{xorg_offset, 1500, 800},
-    screen_case{xorg_no_640, 1023, 767}, screen_case{xwayland},
+    screen_case{xorg_two, 2047, 767}, screen_case{xorg_two, 2047, 767, true},
+    screen_case{xorg_offset, 1500, 800}, screen_case{xorg_no_640, 1023, 767}, screen_case{xwayland},
     screen_case{xwayland_seat, 1000, 700}, screen_case{xwayland_rootful},
     screen_case{sway, 1000, 700}, screen_case{kwin, 1000, 700});
 

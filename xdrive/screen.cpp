@@ -237,6 +237,14 @@ std::string monitor_layout(Display *display)
     return text;
 }
 
+void set_screen_size(Display *display, int width, int height)
+{
+    const int screen = DefaultScreen(display);
+    XRRSetScreenSize(display, DefaultRootWindow(display), width, height,
+                     DisplayWidthMM(display, screen), DisplayHeightMM(display, screen));
+    XSync(display, False);
+}
+
 std::vector<std::string> lit_monitors(Display *display)
 {
     std::vector<std::string> lit;

@@ -129,6 +129,8 @@ mode current_mode(Display *display);
 // the RandR layout: the screen's size and every CRTC's mode, place, rotation
 // and outputs (but unused ones), as one line to compare and print
 std::string monitor_layout(Display *display);
+// another client resizes the screen, as a desktop's display daemon may
+void set_screen_size(Display *display, int width, int height);
 // each lit monitor as WIDTHxHEIGHT+X+Y
 std::vector<std::string> lit_monitors(Display *display);
 // the pointer acceleration, as numerator, denominator and threshold
