@@ -45,7 +45,7 @@ need_wine() {
     need_packages wine wine32:i386
 }
 
-# the Wine the .exe runs under, with a prefix of its own beside it (no mono or
+# the Wine the .exe runs under, with a prefix of its own in the cache (no mono or
 # gecko, which would ask to download): the 32-bit .exe under Debian's 32-bit
 # Wine or, on a kernel without IA32 emulation, which cannot start 32-bit
 # programs at all, the same program built for 64-bit Windows under wine64.
@@ -67,7 +67,10 @@ choose_wine() {
         wine_why="neither Wine nor wine64 can start on this machine"
         return
     fi
-    export WINEPREFIX=$top/${wine_exe%/*}/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    # kept in the cache with the Windows Allegro, so that a new checkout finds
+    # a prefix that has run before
+    export WINEPREFIX=${XDG_CACHE_HOME:-$HOME/.cache}/cubesaver/wine$bits WINEDEBUG=-all \
+        WINEDLLOVERRIDES="mscoree,mshtml="
     trap 'wineserver -k 2>/dev/null || true' EXIT
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         echo "creating the Wine prefix $WINEPREFIX" >&2
