@@ -1,0 +1,17 @@
+// what touches the library's own x connection and its lock
+#pragma once
+
+#include <X11/Xlib.h>
+
+// whether the library runs on an x server
+bool on_x11();
+// why no system driver could start, naming the display it was given
+const char *no_system_driver_reason();
+// a lost connection ends the program at once
+void watch_x_connection();
+// why the desktop cannot hold a width x height picture, or nullptr
+const char *desktop_too_small(int width, int height);
+// a connection of our own to the library's display, or nullptr off x11
+Display *open_own_connection();
+// the pointer at the centre of the screen, every event up to there taken in
+void centre_pointer();

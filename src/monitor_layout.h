@@ -1,0 +1,9 @@
+// the monitors' layout, recorded before the mode switch and put back after
+#pragma once
+
+#include <X11/Xlib.h>
+
+// takes dpy (or nullptr) and records the layout on it, where RandR 1.2 is
+void record_layout(Display *dpy);
+// puts back whatever differs from the record, then lets go of it
+void restore_layout();

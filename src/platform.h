@@ -1,0 +1,32 @@
+// what the core asks of its platform around the library's steps; each
+// platform's file gives its own answer, and most answers are to do nothing
+#pragma once
+
+// the core's own, for a platform that must give the display back itself
+void give_back_display();
+
+// first of all, before the library starts
+void before_library_start();
+// why the library could not start, when it gives no reason of its own
+const char *library_start_failure();
+// right after the library has started
+void after_library_start();
+// before the mode: why the screen cannot hold the picture, or nullptr
+const char *screen_too_small(int width, int height);
+// before the mode: record what the switch may change and the switch back miss
+void record_display();
+// right after the mode is set
+void after_mode_set();
+// after the library's shutdown has put the mode back
+void restore_display();
+// once, just before the first snapshot: motion from here on counts
+void watch_pointer_motion();
+// before every snapshot: the pointer settled where the snapshot will find it
+void settle_pointer();
+// whether a device moved the pointer since the snapshot, not the server
+bool pointer_moved_by_device();
+// on every presentation: if a stop signal came, give the display back and
+// die of it
+void act_on_stop_signal();
+// how a failure line is shown
+void show_failure(const char *what, const char *why);

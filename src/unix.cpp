@@ -1,0 +1,70 @@
+// the platform's part on posix systems with an x server: stop signals, the
+// library's x connection, device motion and the monitors' layout
+#include "device_motion.h"
+#include "library_x11.h"
+#include "monitor_layout.h"
+#include "platform.h"
+#include "stop_signals.h"
+
+#include <cstdio>
+
+void before_library_start()
+{
+    open_standard_streams();
+    hold_stop_signals();
+}
+
+const char *library_start_failure()
+{
+    return no_system_driver_reason();
+}
+
+void after_library_start()
+{
+    catch_stop_signals();
+    watch_x_connection();
+}
+
+const char *screen_too_small(int width, int height)
+{
+    return desktop_too_small(width, height);
+}
+
+void record_display()
+{
+    record_layout(open_own_connection());
+}
+
+void after_mode_set()
+{
+}
+
+void restore_display()
+{
+    restore_layout();
+}
+
+void watch_pointer_motion()
+{
+    watch_device_motion(open_own_connection());
+}
+
+void settle_pointer()
+{
+    centre_pointer();
+}
+
+bool pointer_moved_by_device()
+{
+    return device_moved();
+}
+
+void act_on_stop_signal()
+{
+    stop_if_signalled(give_back_display);
+}
+
+void show_failure(const char *what, const char *why)
+{
+    std::fprintf(stderr, "cubesaver: %s: %s\n", what, why);
+}
