@@ -13,7 +13,7 @@
 namespace
 {
 
-const std::string program = CUBESAVER_PATH;
+const std::string cubesaver_path = CUBESAVER_PATH;
 
 struct screen_case {
     server_setup server;
@@ -23,6 +23,8 @@ struct screen_case {
     // a display daemon shrinks the screen to one monitor while it runs
     bool screen_shrunk = false;
 };
+
+constexpr bool shrunk_while_it_runs = true;
 
 void PrintTo(const screen_case &c, std::ostream *out)
 {
@@ -104,7 +106,7 @@ struct running : session {
         if (c.pointer_x >= 0)
             move_pointer_to(server.input, c.pointer_x, c.pointer_y);
         before = prepare_desktop(server.display);
-        std::vector<std::string> argv{program};
+        std::vector<std::string> argv{cubesaver_path};
         argv.insert(argv.end(), args.begin(), args.end());
         if (cores_allowed)
             argv.insert(argv.begin(), {"prlimit", "--core=unlimited", "--"});
@@ -116,12 +118,18 @@ struct running : session {
     }
 };
 
-class on_server : public testing::TestWithParam<screen_case>
+const server_setup &server_of(const screen_case &c)
+{
+    return c.server;
+}
+
+// a case is skipped, saying why, where its server cannot run
+template <typename param> class on_server : public testing::TestWithParam<param>
 {
   protected:
     void SetUp() override
     {
-        const std::string why = cannot_run(GetParam().server.kind);
+        const std::string why = cannot_run(server_of(this->GetParam()).kind);
         if (!why.empty())
             GTEST_SKIP() << why;
     }
@@ -135,7 +143,7 @@ void expect_display_given_back(running &run)
     EXPECT_EQ(read_file(run.child.err_path), "");
 }
 
-class picture : public on_server
+class picture : public on_server<screen_case>
 {
 };
 
@@ -194,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(servers, picture,
                                          screen_case{sway}, screen_case{kwin}),
                          case_name);
 
-class ending : public on_server
+class ending : public on_server<screen_case>
 {
 };
 
@@ -223,7 +231,7 @@ TEST_P(ending, only_a_move_ends_it_one_pixel_any_way)
 const auto ending_servers = testing::Values(
     screen_case{xvfb_640}, screen_case{xvfb_larger, 799, 599}, screen_case{xorg_24, 0, 0},
     screen_case{xorg_24, 1023, 767}, screen_case{xorg_16, 1023, 0}, screen_case{xorg_16, 0, 767},
-    screen_case{xorg_two, 2047, 767}, screen_case{xorg_two, 2047, 767, true},
+    screen_case{xorg_two, 2047, 767}, screen_case{xorg_two, 2047, 767, shrunk_while_it_runs},
     screen_case{xorg_offset, 1500, 800}, screen_case{xorg_no_640, 1023, 767}, screen_case{xwayland},
     screen_case{xwayland_seat, 1000, 700}, screen_case{xwayland_rootful},
     screen_case{sway, 1000, 700}, screen_case{kwin, 1000, 700});
@@ -237,15 +245,15 @@ void PrintTo(press p, std::ostream *out)
     *out << (p == press::keys ? "keys" : "buttons");
 }
 
-class pressing : public testing::TestWithParam<std::tuple<press, screen_case>>
+using press_case = std::tuple<press, screen_case>;
+
+const server_setup &server_of(const press_case &c)
 {
-  protected:
-    void SetUp() override
-    {
-        const std::string why = cannot_run(std::get<1>(GetParam()).server.kind);
-        if (!why.empty())
-            GTEST_SKIP() << why;
-    }
+    return std::get<1>(c).server;
+}
+
+class pressing : public on_server<press_case>
+{
 };
 
 // only where a person's presses reach the X server while it runs can this
@@ -269,7 +277,7 @@ TEST_P(pressing, does_nothing)
                      << (keys ? "keys" : "buttons") << " cannot be tested here";
 }
 
-std::string pressing_name(const testing::TestParamInfo<std::tuple<press, screen_case>> &info)
+std::string pressing_name(const testing::TestParamInfo<press_case> &info)
 {
     return std::string(std::get<0>(info.param) == press::keys ? "keys_" : "buttons_") +
            case_name({std::get<1>(info.param), info.index});
@@ -280,7 +288,7 @@ INSTANTIATE_TEST_SUITE_P(servers, pressing,
                                           ending_servers),
                          pressing_name);
 
-class idle : public on_server
+class idle : public on_server<screen_case>
 {
 };
 
@@ -297,9 +305,9 @@ TEST_P(idle, xautolock_starts_it_a_second_start_fails_cleanly_and_a_move_ends_it
     Display *display = run.server.display;
     const desktop before = prepare_desktop(display);
     const std::string status = run.server.dir + "/status", err = run.server.dir + "/stderr";
-    run.child = spawn(
-        "/usr/bin/xautolock", run.server.name,
-        {"-time", "1", "-nocloseerr", "-locker", program + " 2>" + err + "; echo $? >" + status});
+    run.child = spawn("/usr/bin/xautolock", run.server.name,
+                      {"-time", "1", "-nocloseerr", "-locker",
+                       cubesaver_path + " 2>" + err + "; echo $? >" + status});
     // xautolock ignores -locknow for a few seconds after it starts or a
     // locker ends, so ask again
     int asked = 0;
@@ -315,7 +323,7 @@ TEST_P(idle, xautolock_starts_it_a_second_start_fails_cleanly_and_a_move_ends_it
     ASSERT_TRUE(shown) << "xautolock -locknow did not start it, asked " << asked << " times";
 
     // an idle trigger while it runs
-    process second = spawn(program, run.server.name);
+    process second = spawn(cubesaver_path, run.server.name);
     const int second_status = wait_exit(second, 20);
     EXPECT_TRUE(WIFEXITED(second_status) && WEXITSTATUS(second_status) == 1)
         << "wait status " << second_status;
@@ -349,16 +357,18 @@ void PrintTo(const signal_case &c, std::ostream *out)
     *out << describe(c.server) << " " << strsignal(c.number);
 }
 
-class stop_signal : public testing::TestWithParam<signal_case>
+const server_setup &server_of(const signal_case &c)
+{
+    return c.server;
+}
+
+class stopping : public on_server<signal_case>
 {
 };
 
 // killed by that same signal, however it falls against the library's lock
-TEST_P(stop_signal, gives_the_display_back_and_dies_of_it)
+TEST_P(stopping, gives_the_display_back_and_dies_of_it)
 {
-    const std::string why = cannot_run(GetParam().server.kind);
-    if (!why.empty())
-        GTEST_SKIP() << why;
     for (int attempt = 0; attempt < 5; ++attempt) {
         SCOPED_TRACE(testing::Message() << "attempt " << attempt);
         // with cores allowed, as a user's shell may allow them, a quit must
@@ -381,7 +391,7 @@ std::string signal_name(const testing::TestParamInfo<signal_case> &info)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    servers, stop_signal,
+    servers, stopping,
     testing::Values(signal_case{xorg_24, SIGTERM}, signal_case{xorg_24, SIGINT},
                     signal_case{xorg_16, SIGQUIT}, signal_case{xorg_16, SIGHUP},
                     signal_case{xorg_two, SIGTERM}, signal_case{xorg_two, SIGHUP},
@@ -411,9 +421,17 @@ struct failure_case {
     const char *line; // the start of the one line it writes
 };
 
+std::string failure_name(const failure_case &c)
+{
+    static const char *const causes[] = {"no_display", "unreachable_display", "small_screen",
+                                         "keyboard_grabbed", "no_system"};
+    static const char *const modes[] = {"", "_stderr_closed", "_stderr_broken_pipe"};
+    return std::string(causes[static_cast<int>(c.why)]) + modes[static_cast<int>(c.err)];
+}
+
 void PrintTo(const failure_case &c, std::ostream *out)
 {
-    *out << static_cast<int>(c.why) << "/" << static_cast<int>(c.err);
+    *out << failure_name(c);
 }
 
 class failure : public testing::TestWithParam<failure_case>
@@ -452,7 +470,7 @@ TEST_P(failure, exits_1_with_one_line_and_leaves_no_window)
         std::ofstream(home + "/allegro.cfg") << "[system]\nsystem = NONE\n";
         env.push_back("HOME=" + home);
     }
-    run.child = spawn(program, display, {}, c.err, env);
+    run.child = spawn(cubesaver_path, display, {}, c.err, env);
     const int status = wait_exit(run.child, 20);
     if (grab)
         close_display(grab);
@@ -466,13 +484,9 @@ TEST_P(failure, exits_1_with_one_line_and_leaves_no_window)
     }
 }
 
-std::string failure_name(const testing::TestParamInfo<failure_case> &info)
+std::string failure_case_name(const testing::TestParamInfo<failure_case> &info)
 {
-    static const char *const causes[] = {"no_display", "unreachable_display", "small_screen",
-                                         "keyboard_grabbed", "no_system"};
-    static const char *const modes[] = {"", "_stderr_closed", "_stderr_broken_pipe"};
-    return std::string(causes[static_cast<int>(info.param.why)]) +
-           modes[static_cast<int>(info.param.err)];
+    return failure_name(info.param);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -492,6 +506,6 @@ INSTANTIATE_TEST_SUITE_P(
         failure_case{cause::keyboard_grabbed, stderr_mode::closed, ""},
         failure_case{cause::small_screen, stderr_mode::broken_pipe, ""},
         failure_case{cause::keyboard_grabbed, stderr_mode::broken_pipe, ""}),
-    failure_name);
+    failure_case_name);
 
 } // namespace
