@@ -21,8 +21,23 @@ need_packages() {
         exit 1
     fi
     echo "installing ${missing[*]}" >&2
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    apt_get update -qq
+    DEBIAN_FRONTEND=noninteractive apt_get install -y -qq "${missing[@]}" >/dev/null
+}
+
+# apt-get that waits for another apt (automatic updates, say) to let go of
+# the package locks instead of failing at once, and says it is waiting
+apt_lock_timeout=1800
+apt_locks=(/var/lib/dpkg/lock-frontend /var/lib/dpkg/lock /var/lib/apt/lists/lock)
+apt_get() {
+    local waited=0
+    while command -v fuser >/dev/null && fuser "${apt_locks[@]}" >/dev/null 2>&1 &&
+        [ $waited -lt $apt_lock_timeout ]; do
+        [ $waited -eq 0 ] && echo "cubesaver: another apt holds the package lock; waiting" >&2
+        sleep 5
+        waited=$((waited + 5))
+    done
+    apt-get -o DPkg::Lock::Timeout=$apt_lock_timeout "$@"
 }
 
 # configure and build into the given folder, with any extra cmake flags
@@ -91,9 +106,9 @@ fetch_debian_source() {
     echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror main" >"$apt/sources.list"
     local opts=(-o "Dir::Etc::SourceList=$apt/sources.list" -o Dir::Etc::SourceParts=/dev/null
         -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o APT::Sandbox::User=root)
-    apt-get "${opts[@]}" -qq update
+    apt_get "${opts[@]}" -qq update
     # only the .dsc and the upstream tarball are needed; the Debian part may be missing
-    (cd "$dir/source" && apt-get "${opts[@]}" -qq source --download-only "$package" >/dev/null 2>&1) || true
+    (cd "$dir/source" && apt_get "${opts[@]}" -qq source --download-only "$package" >/dev/null 2>&1) || true
     local dsc tarball sum
     dsc=$(ls "$dir"/source/"$package"_*.dsc) || return 1
     tarball=$(ls "$dir"/source/"$package"_*.orig.tar.gz) || return 1

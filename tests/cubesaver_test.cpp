@@ -14,6 +14,7 @@ namespace
 {
 
 const std::string cubesaver_path = CUBESAVER_PATH;
+constexpr double stamps_per_second = 120;
 
 struct screen_case {
     server_setup server;
@@ -171,18 +172,19 @@ TEST_P(picture, equals_the_model_and_every_tick_becomes_a_stamp)
 
     const auto positions = glibc_positions(20 * 240);
     double t1, t2;
-    const int k1 = stamps_on_screen(display, positions, t1);
+    const int k1 = least_lagging_stamps(display, positions, t1, stamps_per_second);
     // stopped, it misses ticks, which the timer then delivers at once
     kill(run.child.pid, SIGSTOP);
     sleep_seconds(1);
     kill(run.child.pid, SIGCONT);
-    sleep_seconds(3);
-    const int k2 = stamps_on_screen(display, positions, t2);
-    ASSERT_GE(k1, 0) << "the first picture matches no number of stamps";
-    ASSERT_GT(k2, 0) << "the second picture matches no number of stamps";
+    sleep_seconds(5);
+    const int k2 = least_lagging_stamps(display, positions, t2, stamps_per_second);
+    ASSERT_GE(k1, 0) << "the first pictures match no number of stamps";
+    ASSERT_GT(k2, 0) << "the second pictures match no number of stamps";
     const double rate = (k2 - k1) / (t2 - t1);
     RecordProperty("stamps_per_second", std::to_string(rate));
-    EXPECT_NEAR(rate, 120, 6);
+    // a clock 5 % off, or ticks lost in the stop, fall well outside
+    EXPECT_NEAR(rate, stamps_per_second, stamps_per_second * 0.02);
 
     // the match covers blocks cut off at both far edges
     bool right = false, bottom = false;
@@ -262,12 +264,18 @@ TEST_P(pressing, does_nothing)
 {
     const bool keys = std::get<0>(GetParam()) == press::keys;
     running run(std::get<1>(GetParam()));
-    const presses seen = count_presses(run.server.name, [&] {
-        if (keys)
-            hold_keys(run.server.input, {"Escape", "q", "space", "Return"});
-        else
-            hold_buttons(run.server.input, {1, 2, 3});
-    });
+    const std::vector<std::string> key_names{"Escape", "q", "space", "Return"};
+    const std::vector<unsigned> buttons{1, 2, 3};
+    const int held = static_cast<int>(keys ? key_names.size() : buttons.size());
+    const presses seen = count_presses(
+        run.server.name,
+        [&] {
+            if (keys)
+                hold_keys(run.server.input, key_names);
+            else
+                hold_buttons(run.server.input, buttons);
+        },
+        held);
     const int reached = keys ? seen.keys : seen.buttons;
     RecordProperty("presses_reached", reached);
     ASSERT_EQ(wait_exit(run.child, 0.5), -1) << "ended on a press";
@@ -332,8 +340,10 @@ TEST_P(idle, xautolock_starts_it_a_second_start_fails_cleanly_and_a_move_ends_it
     const auto positions = glibc_positions(20 * 240);
     double t1, t2;
     const int k1 = stamps_on_screen(display, positions, t1);
-    sleep_seconds(0.5);
-    EXPECT_GT(stamps_on_screen(display, positions, t2), k1) << "the first stopped stamping";
+    int k2 = k1;
+    for (double end = now_seconds() + 5; k2 <= k1 && now_seconds() < end;)
+        k2 = stamps_on_screen(display, positions, t2);
+    EXPECT_GT(k2, k1) << "the first stopped stamping";
     EXPECT_EQ(read_file(status), "") << "the first ended";
 
     nudge_pointer(run.server.input, 1, 0);

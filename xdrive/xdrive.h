@@ -149,7 +149,8 @@ struct presses {
     int keys = 0;
     int buttons = 0;
 };
-presses count_presses(const std::string &name, const std::function<void()> &act);
+// waiting up to a deadline for the expected number
+presses count_presses(const std::string &name, const std::function<void()> &act, int expected);
 // another client maps a small window for a moment, which makes a compositor repaint
 void flash_window(Display *display);
 // another client holds a keyboard grab until the returned connection closes
@@ -174,3 +175,9 @@ int matching_stamps(const std::vector<uint8_t> &pixels, const std::vector<positi
 // when is the time of the screenshot that matched
 int stamps_on_screen(Display *display, const std::vector<position> &positions, double &when,
                      stamp_shape shape = stamp_shape::cube);
+// the count that lags the clock least among a burst of pictures, as a
+// picture read while the program waits for a CPU shows fewer stamps than
+// ticks have passed; rate is the nominal stamps a second, and when is the
+// time just after the read that showed it
+int least_lagging_stamps(Display *display, const std::vector<position> &positions, double &when,
+                         double rate);
