@@ -6,6 +6,7 @@
 
 #include <X11/extensions/Xrandr.h>
 
+#include <cstring>
 #include <vector>
 
 namespace
@@ -19,6 +20,8 @@ struct {
     int height_mm;
     XRRScreenResources *resources;
     std::vector<XRRCrtcInfo *> crtcs;
+    // each crtc's transform and filter (a scaled monitor), where randr 1.3 is
+    std::vector<XRRCrtcTransformAttributes *> transforms;
     // the handler ours replaced, for other connections' errors
     int (*other_errors)(Display *, XErrorEvent *);
 } record;
@@ -39,6 +42,40 @@ void size_of_screen(int &width, int &height)
     XGetGeometry(record.dpy, DefaultRootWindow(record.dpy), &root, &x, &y, &w, &h, &border, &depth);
     width = static_cast<int>(w);
     height = static_cast<int>(h);
+}
+
+// the transform a crtc shows now, or nullptr where the server has none; after
+// the switch a client's last request still reads as pending, so only the
+// current one counts
+XRRCrtcTransformAttributes *transform_of(Display *dpy, RRCrtc crtc)
+{
+    XRRCrtcTransformAttributes *attributes = nullptr;
+    if (record.transforms.empty() || !XRRGetCrtcTransform(dpy, crtc, &attributes))
+        return nullptr;
+    return attributes;
+}
+
+XRRCrtcTransformAttributes *recorded_transform(int i)
+{
+    return record.transforms.empty() ? nullptr : record.transforms[i];
+}
+
+bool same_filter(const char *was, const char *now)
+{
+    return std::strcmp(was ? was : "", now ? now : "") == 0;
+}
+
+bool same_transform(const XRRCrtcTransformAttributes *was, const XRRCrtcTransformAttributes *now)
+{
+    if (!was || !now)
+        return true;
+    return std::memcmp(&was->currentTransform, &now->currentTransform,
+                       sizeof was->currentTransform) == 0 &&
+           same_filter(was->currentFilter, now->currentFilter) &&
+           was->currentNparams == now->currentNparams &&
+           (was->currentNparams == 0 ||
+            std::memcmp(was->currentParams, now->currentParams,
+                        sizeof *was->currentParams * was->currentNparams) == 0);
 }
 
 bool same_crtc(const XRRCrtcInfo *was, const XRRCrtcInfo *now)
@@ -65,12 +102,19 @@ void put_layout_back()
     size_of_screen(width, height);
     const bool resize = width != record.width || height != record.height;
     std::vector<int> differing;
+    std::vector<int> transformed;
     for (int i = 0; i < static_cast<int>(record.crtcs.size()); ++i) {
         XRRCrtcInfo *crtc =
             record.crtcs[i] ? XRRGetCrtcInfo(dpy, now, record.resources->crtcs[i]) : nullptr;
         if (!crtc)
             continue;
-        if (!same_crtc(record.crtcs[i], crtc)) {
+        XRRCrtcTransformAttributes *transform = transform_of(dpy, record.resources->crtcs[i]);
+        const bool same_shape = same_transform(recorded_transform(i), transform);
+        if (transform)
+            XFree(transform);
+        if (!same_shape)
+            transformed.push_back(i);
+        if (!same_shape || !same_crtc(record.crtcs[i], crtc)) {
             differing.push_back(i);
             const bool outside = crtc->x + static_cast<int>(crtc->width) > record.width ||
                                  crtc->y + static_cast<int>(crtc->height) > record.height;
@@ -82,6 +126,13 @@ void put_layout_back()
     }
     if (resize)
         XRRSetScreenSize(dpy, root, record.width, record.height, record.width_mm, record.height_mm);
+    // a transform takes effect with the crtc's next configuration
+    for (int i : transformed) {
+        XRRCrtcTransformAttributes *was = record.transforms[i];
+        XRRSetCrtcTransform(dpy, record.resources->crtcs[i], &was->currentTransform,
+                            was->currentFilter ? was->currentFilter : "", was->currentParams,
+                            was->currentNparams);
+    }
     for (int i : differing) {
         const XRRCrtcInfo *was = record.crtcs[i];
         XRRSetCrtcConfig(dpy, now, record.resources->crtcs[i], CurrentTime, was->x, was->y,
@@ -109,8 +160,21 @@ void record_layout(Display *dpy)
     record.width_mm = DisplayWidthMM(dpy, DefaultScreen(dpy));
     record.height_mm = DisplayHeightMM(dpy, DefaultScreen(dpy));
     record.resources = XRRGetScreenResourcesCurrent(dpy, DefaultRootWindow(dpy));
-    for (int i = 0; record.resources && i < record.resources->ncrtc; ++i)
-        record.crtcs.push_back(XRRGetCrtcInfo(dpy, record.resources, record.resources->crtcs[i]));
+    const bool has_transforms = major * 100 + minor >= 103;
+    for (int i = 0; record.resources && i < record.resources->ncrtc; ++i) {
+        const RRCrtc crtc = record.resources->crtcs[i];
+        record.crtcs.push_back(XRRGetCrtcInfo(dpy, record.resources, crtc));
+        XRRCrtcTransformAttributes *transform = nullptr;
+        if (has_transforms && !XRRGetCrtcTransform(dpy, crtc, &transform))
+            transform = nullptr;
+        record.transforms.push_back(transform);
+    }
+    // with no transform recorded anywhere none is compared or set
+    bool any = false;
+    for (XRRCrtcTransformAttributes *transform : record.transforms)
+        any = any || transform;
+    if (!any)
+        record.transforms.clear();
     XSync(dpy, False);
 }
 
@@ -125,6 +189,10 @@ void restore_layout()
         if (crtc)
             XRRFreeCrtcInfo(crtc);
     record.crtcs.clear();
+    for (XRRCrtcTransformAttributes *transform : record.transforms)
+        if (transform)
+            XFree(transform);
+    record.transforms.clear();
     if (record.resources)
         XRRFreeScreenResources(record.resources);
     record.resources = nullptr;
