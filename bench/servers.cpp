@@ -30,6 +30,13 @@ const row rows[] = {
     {"Xorg (the same), two 1024x768 monitors side by side, 2048x768 at 24 bits",
      {server_kind::xorg, 2048, 768, 24, monitors::side_by_side},
      false},
+    {"Xorg (the same), 1024x768 and a portrait monitor (rotated left) beside it, 1792x1024 at 24 "
+     "bits",
+     {server_kind::xorg, 1792, 1024, 24, monitors::portrait},
+     false},
+    {"Xorg (the same), 1024x768 scaled by 1.5 and a plain monitor beside it, 2560x1152 at 16 bits",
+     {server_kind::xorg, 2560, 1152, 16, monitors::scaled},
+     false},
     {"Xorg with no 640x480 mode, 1024x768 at 24 bits",
      {server_kind::xorg_no_640, 1024, 768, 24},
      false},

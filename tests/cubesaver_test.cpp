@@ -54,6 +54,11 @@ constexpr server_setup xorg_24{server_kind::xorg, 1024, 768, 24};
 // real drivers switch every monitor to 640x480 at 0,0; both must come back
 constexpr server_setup xorg_two{server_kind::xorg, 2048, 768, 24, monitors::side_by_side};
 constexpr server_setup xorg_offset{server_kind::xorg, 2048, 896, 24, monitors::offset};
+// switched, a monitor is unrotated and unscaled; both must come back
+constexpr server_setup xorg_portrait{server_kind::xorg, 1792, 1024, 24, monitors::portrait};
+constexpr server_setup xorg_scaled{server_kind::xorg, 2560, 1152, 16, monitors::scaled};
+constexpr server_setup xorg_portrait_and_scaled{server_kind::xorg, 2304, 1152, 24,
+                                                monitors::portrait_and_scaled};
 constexpr server_setup xorg_no_640{server_kind::xorg_no_640, 1024, 768, 24};
 constexpr server_setup xwayland{server_kind::xwayland, 1024, 768, 24};
 constexpr server_setup xwayland_seat{server_kind::xwayland_seat, 1024, 768, 24};
@@ -199,6 +204,8 @@ INSTANTIATE_TEST_SUITE_P(servers, picture,
                          testing::Values(screen_case{xvfb_640}, screen_case{xvfb_larger},
                                          screen_case{xorg_16}, screen_case{xorg_24},
                                          screen_case{xorg_two}, screen_case{xorg_offset},
+                                         screen_case{xorg_portrait}, screen_case{xorg_scaled},
+                                         screen_case{xorg_portrait_and_scaled},
                                          screen_case{xorg_no_640}, screen_case{xwayland},
                                          screen_case{xwayland_seat}, screen_case{xwayland_rootful},
                                          screen_case{sway}, screen_case{kwin}),
@@ -234,7 +241,9 @@ const auto ending_servers = testing::Values(
     screen_case{xvfb_640}, screen_case{xvfb_larger, 799, 599}, screen_case{xorg_24, 0, 0},
     screen_case{xorg_24, 1023, 767}, screen_case{xorg_16, 1023, 0}, screen_case{xorg_16, 0, 767},
     screen_case{xorg_two, 2047, 767}, screen_case{xorg_two, 2047, 767, shrunk_while_it_runs},
-    screen_case{xorg_offset, 1500, 800}, screen_case{xorg_no_640, 1023, 767}, screen_case{xwayland},
+    screen_case{xorg_offset, 1500, 800}, screen_case{xorg_portrait, 1791, 1023},
+    screen_case{xorg_scaled, 2559, 767}, screen_case{xorg_portrait_and_scaled, 0, 1151},
+    screen_case{xorg_no_640, 1023, 767}, screen_case{xwayland},
     screen_case{xwayland_seat, 1000, 700}, screen_case{xwayland_rootful},
     screen_case{sway, 1000, 700}, screen_case{kwin, 1000, 700});
 
@@ -406,8 +415,10 @@ INSTANTIATE_TEST_SUITE_P(
                     signal_case{xorg_16, SIGQUIT}, signal_case{xorg_16, SIGHUP},
                     signal_case{xorg_two, SIGTERM}, signal_case{xorg_two, SIGHUP},
                     signal_case{xorg_offset, SIGTERM}, signal_case{xorg_offset, SIGHUP},
-                    signal_case{xvfb_640, SIGTERM}, signal_case{xvfb_640, SIGHUP},
-                    signal_case{sway, SIGTERM}, signal_case{kwin, SIGTERM}),
+                    signal_case{xorg_portrait, SIGTERM}, signal_case{xorg_scaled, SIGHUP},
+                    signal_case{xorg_portrait_and_scaled, SIGTERM}, signal_case{xvfb_640, SIGTERM},
+                    signal_case{xvfb_640, SIGHUP}, signal_case{sway, SIGTERM},
+                    signal_case{kwin, SIGTERM}),
     signal_name);
 
 TEST(lost_server, ends_it_promptly_with_status_1_and_its_one_line)

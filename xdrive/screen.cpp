@@ -217,6 +217,28 @@ std::string box(const XRRCrtcInfo *crtc)
            std::to_string(crtc->x) + "+" + std::to_string(crtc->y);
 }
 
+// the transform a CRTC shows now, as its nine fixed-point numbers, or "" for
+// none; a requested one that is still pending does not count
+std::string current_transform(Display *display, RRCrtc id)
+{
+    XRRCrtcTransformAttributes *attributes = nullptr;
+    if (!XRRGetCrtcTransform(display, id, &attributes) || !attributes)
+        return "";
+    std::string text;
+    for (const auto &row : attributes->currentTransform.matrix)
+        for (XFixed value : row)
+            text += " " + std::to_string(value);
+    text +=
+        " filter '" + std::string(attributes->currentFilter ? attributes->currentFilter : "") + "'";
+    XFree(attributes);
+    return text;
+}
+
+bool is_identity(const std::string &transform)
+{
+    return transform.empty() || transform.rfind(" 65536 0 0 0 65536 0 0 0 65536 filter", 0) == 0;
+}
+
 } // namespace
 
 std::string monitor_layout(Display *display)
@@ -230,7 +252,8 @@ std::string monitor_layout(Display *display)
             if (crtc->mode == None && crtc->noutput == 0)
                 return;
             text += "; crtc " + std::to_string(id) + " " + mode_name(resources, crtc->mode) + " " +
-                    box(crtc) + " rotation " + std::to_string(crtc->rotation) + " outputs";
+                    box(crtc) + " rotation " + std::to_string(crtc->rotation) + " transform" +
+                    current_transform(display, id) + " outputs";
             for (int i = 0; i < crtc->noutput; ++i)
                 text += " " + std::to_string(crtc->outputs[i]);
         });
@@ -248,9 +271,15 @@ void set_screen_size(Display *display, int width, int height)
 std::vector<std::string> lit_monitors(Display *display)
 {
     std::vector<std::string> lit;
-    for_each_crtc(display, [&](const XRRScreenResources *, RRCrtc, const XRRCrtcInfo *crtc) {
-        if (crtc->mode != None)
-            lit.push_back(box(crtc));
+    for_each_crtc(display, [&](const XRRScreenResources *, RRCrtc id, const XRRCrtcInfo *crtc) {
+        if (crtc->mode == None)
+            return;
+        std::string text = box(crtc);
+        if (crtc->rotation != RR_Rotate_0)
+            text += " rotated";
+        if (!is_identity(current_transform(display, id)))
+            text += " transformed";
+        lit.push_back(text);
     });
     return lit;
 }

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -60,6 +61,7 @@ void write_monitor(std::ofstream &conf, const std::string &name, bool with_640,
 void write_xorg_config(const std::string &dir, const server_setup &setup)
 {
     const bool two = setup.layout != monitors::one;
+    // rotated, scaled and side by side alike start side by side
     std::ofstream conf(dir + "/xorg.conf");
     conf << "Section \"ServerFlags\"\n"
             "  Option \"AutoAddDevices\" \"false\"\n"
@@ -78,13 +80,44 @@ void write_xorg_config(const std::string &dir, const server_setup &setup)
                       setup.layout == monitors::offset
                           ? "  Option \"Enable\" \"true\"\n  Option \"Position\" \"1024 128\"\n"
                           : "  Option \"Enable\" \"true\"\n  Option \"RightOf\" \"left\"\n");
+    // a monitor that starts beyond the screen needs a shadow before the
+    // server can make one; xrandr shrinks the screen once it is up
+    const int width = two ? std::max(setup.width, 2048) : setup.width;
+    const int height = std::max(setup.height, 768);
     conf << "Section \"Screen\"\n  Identifier \"screen\"\n  Device \"dummy\"\n"
             "  Monitor \"left\"\n";
     for (int depth : {16, 24})
         conf << "  SubSection \"Display\"\n    Depth " << depth
-             << "\n    Modes \"1024x768\" \"800x600\" \"640x480\"\n    Virtual " << setup.width
-             << " " << setup.height << "\n  EndSubSection\n";
+             << "\n    Modes \"1024x768\" \"800x600\" \"640x480\"\n    Virtual " << width << " "
+             << height << "\n  EndSubSection\n";
     conf << "EndSection\n";
+}
+
+// rotates and scales the monitors as a user's xrandr does, on the rebuilt
+// dummy driver that can
+void arrange_monitors(const xserver &server)
+{
+    const server_setup &setup = server.setup;
+    const std::string fb = std::to_string(setup.width) + "x" + std::to_string(setup.height);
+    std::vector<std::string> args{"--fb", fb};
+    if (setup.layout == monitors::scaled || setup.layout == monitors::portrait_and_scaled)
+        args.insert(args.end(), {"--output", "DUMMY0", "--scale", "1.5x1.5"});
+    if (setup.layout == monitors::portrait || setup.layout == monitors::portrait_and_scaled)
+        args.insert(args.end(), {"--output", "DUMMY1", "--rotate", "left"});
+    if (setup.layout == monitors::portrait)
+        args.insert(args.end(), {"--pos", "1024x0"});
+    else if (setup.layout == monitors::scaled)
+        args.insert(args.end(), {"--output", "DUMMY1", "--pos", "1536x0"});
+    else if (setup.layout == monitors::portrait_and_scaled)
+        args.insert(args.end(), {"--pos", "1536x0"});
+    else
+        return;
+    process xrandr = spawn("/usr/bin/xrandr", server.name, args);
+    const int status = wait_exit(xrandr, 20);
+    const std::string err = read_file(xrandr.err_path);
+    kill_process(xrandr);
+    if (status != 0)
+        throw std::runtime_error("xrandr could not arrange the monitors: " + err);
 }
 
 // the rebuilt dummy driver that switches modes as real drivers do
@@ -240,7 +273,8 @@ std::string describe(const server_setup &setup)
     static const char *const names[] = {"xvfb",     "xorg",          "xorg_no_640",
                                         "xwayland", "xwayland_seat", "xwayland_rootful",
                                         "sway",     "kwin"};
-    static const char *const layouts[] = {"", "_two_side_by_side", "_two_offset"};
+    static const char *const layouts[] = {"",          "_two_side_by_side", "_two_offset",
+                                          "_portrait", "_scaled",           "_portrait_and_scaled"};
     return std::string(names[static_cast<int>(setup.kind)]) + "_" + std::to_string(setup.width) +
            "x" + std::to_string(setup.height) + "x" + std::to_string(setup.depth) +
            layouts[static_cast<int>(setup.layout)];
@@ -317,6 +351,7 @@ xserver start_xserver(const server_setup &setup)
                 argv.insert(argv.end(),
                             {"-modulepath", switching_modules() + ",/usr/lib/xorg/modules"});
             server.name = display_from_fd(argv, {}, server);
+            arrange_monitors(server);
             break;
         }
         case server_kind::xwayland:

@@ -27,8 +27,9 @@ enum class server_kind {
 };
 
 // Xorg's monitors: one, or two 1024x768 outputs across the screen's width,
-// the second beside the first or lower by 128
-enum class monitors { one, side_by_side, offset };
+// the second beside the first or lower by 128, or rotated left (portrait)
+// beside it, or beside a first one scaled by 1.5, or both
+enum class monitors { one, side_by_side, offset, portrait, scaled, portrait_and_scaled };
 
 struct server_setup {
     server_kind kind;
@@ -126,12 +127,13 @@ bool program_window_shown(Display *display);
 // the screen's size, whatever mode its monitors show
 mode screen_size(Display *display);
 mode current_mode(Display *display);
-// the RandR layout: the screen's size and every CRTC's mode, place, rotation
-// and outputs (but unused ones), as one line to compare and print
+// the RandR layout: the screen's size and every CRTC's mode, place, rotation,
+// current transform and outputs (but unused ones), as one line to compare and print
 std::string monitor_layout(Display *display);
 // another client resizes the screen, as a desktop's display daemon may
 void set_screen_size(Display *display, int width, int height);
-// each lit monitor as WIDTHxHEIGHT+X+Y
+// each lit monitor as WIDTHxHEIGHT+X+Y, followed by " rotated" or
+// " transformed" where it is
 std::vector<std::string> lit_monitors(Display *display);
 // the pointer acceleration, as numerator, denominator and threshold
 std::vector<int> pointer_control(Display *display);
