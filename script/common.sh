@@ -21,7 +21,13 @@ need_packages() {
         exit 1
     fi
     echo "installing ${missing[*]}" >&2
-    apt_get update -qq
+    # a mirror in the middle of a sync fails an update now and then
+    local try
+    for try in 1 2 3; do
+        apt_get update -qq && break
+        echo "cubesaver: apt-get update failed (try $try of 3)" >&2
+        sleep 15
+    done
     DEBIAN_FRONTEND=noninteractive apt_get install -y -qq "${missing[@]}" >/dev/null
 }
 
@@ -57,7 +63,10 @@ need_wine() {
         fi
         dpkg --add-architecture i386
     fi
-    need_packages wine wine32:i386
+    # the i386 side may not be installable (a mirror half synced leaves its
+    # versions behind amd64's); the 64-bit build under wine64 stands in then
+    (need_packages wine wine32:i386) ||
+        { echo "cubesaver: 32-bit Wine cannot be installed; using wine64" >&2 && need_packages wine wine64; }
 }
 
 # the Wine the .exe runs under, with a prefix of its own in the cache (no mono or
@@ -75,7 +84,7 @@ choose_wine() {
         bits=64 wine_exe=build-windows64/cubesaver.exe
         wine_note="the 64-bit build, under wine64"
         CUBESAVER_WINE=/usr/lib/wine/wine64
-        echo "cubesaver: this kernel cannot run 32-bit programs; running $wine_exe under wine64" >&2
+        echo "cubesaver: 32-bit Wine cannot run here (a kernel without IA32 emulation, or no wine32); running $wine_exe under wine64" >&2
     fi
     script/build-windows $bits >/dev/null
     if ! "$CUBESAVER_WINE" --version >/dev/null 2>&1; then
