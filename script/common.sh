@@ -4,7 +4,7 @@ top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
 
 build_packages=(g++ cmake make pkg-config liballegro4-dev libx11-dev libxi-dev libxrandr-dev)
-test_packages=(xvfb libx11-dev libxtst-dev libxxf86vm-dev libxrandr-dev libgtest-dev dpkg-dev man-db lintian xautolock
+test_packages=(xvfb libx11-dev libxtst-dev libxxf86vm-dev libxrandr-dev libgtest-dev dpkg-dev man-db lintian xautolock suckless-tools
     xserver-xorg-core xserver-xorg-video-dummy weston xwayland sway x11-xserver-utils)
 # heavy, so only script/servers and CI install them; the suite skips KWin without them
 kwin_packages=(kwin-wayland dbus)

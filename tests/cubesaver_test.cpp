@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 
 namespace
@@ -361,6 +362,48 @@ TEST_P(idle, xautolock_starts_it_a_second_start_fails_cleanly_and_a_move_ends_it
     EXPECT_EQ(read_file(status), "0\n") << "the move did not end it with status 0";
     EXPECT_EQ(read_file(err), "");
     expect_desktop(display, before);
+}
+
+// it does not lock; the recipe that does: a locker after it, so the move
+// that ends the cubes meets a lock screen
+TEST_P(idle, a_locker_after_it_holds_the_keyboard_once_a_move_ends_it)
+{
+    if (access("/usr/bin/xautolock", X_OK) != 0 || access("/usr/bin/slock", X_OK) != 0)
+        GTEST_SKIP() << "xautolock or slock (suckless-tools) is not installed";
+    session run(GetParam().server);
+    Display *display = run.server.display;
+    // a copy, as the installed file carries a capability a process here may not take
+    const std::string slock = run.server.dir + "/slock", status = run.server.dir + "/status";
+    ASSERT_EQ(std::system(("cp /usr/bin/slock " + slock).c_str()), 0);
+    run.child =
+        spawn("/usr/bin/xautolock", run.server.name,
+              {"-time", "1", "-locker", cubesaver_path + "; echo $? >" + status + "; " + slock});
+    bool shown = false;
+    for (int asked = 0; !shown && asked < 10; ++asked) {
+        process ask = spawn("/usr/bin/xautolock", run.server.name, {"-locknow"});
+        wait_exit(ask, 5);
+        kill_process(ask);
+        shown = wait_for_picture(display, 2);
+    }
+    ASSERT_TRUE(shown) << "xautolock -locknow did not start it";
+
+    nudge_pointer(run.server.input, 1, 0);
+    for (double end = now_seconds() + 5; read_file(status).empty() && now_seconds() < end;)
+        sleep_seconds(0.01);
+    EXPECT_EQ(read_file(status), "0\n") << "the move did not end it with status 0";
+    // seldom, since each look is a grab of our own that the locker may meet
+    bool locked = false;
+    for (double end = now_seconds() + 10; !locked && now_seconds() < end; sleep_seconds(0.3))
+        locked = keyboard_held_elsewhere(display);
+    ASSERT_TRUE(locked) << "no locker holds the keyboard after the move";
+
+    // an idle trigger while the locker holds starts nothing
+    process ask = spawn("/usr/bin/xautolock", run.server.name, {"-locknow"});
+    wait_exit(ask, 5);
+    kill_process(ask);
+    sleep_seconds(2);
+    EXPECT_EQ(read_file(status), "0\n") << "it ran again under the locker";
+    EXPECT_TRUE(keyboard_held_elsewhere(display)) << "the locker let go";
 }
 
 INSTANTIATE_TEST_SUITE_P(servers, idle,

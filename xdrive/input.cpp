@@ -121,6 +121,16 @@ Display *grab_keyboard(const std::string &name)
     return display;
 }
 
+bool keyboard_held_elsewhere(Display *display)
+{
+    const int result = XGrabKeyboard(display, DefaultRootWindow(display), False, GrabModeAsync,
+                                     GrabModeAsync, CurrentTime);
+    if (result == GrabSuccess)
+        XUngrabKeyboard(display, CurrentTime);
+    XSync(display, False);
+    return result == AlreadyGrabbed || result == GrabFrozen;
+}
+
 void close_display(Display *display)
 {
     XCloseDisplay(display);

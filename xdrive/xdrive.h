@@ -157,6 +157,8 @@ presses count_presses(const std::string &name, const std::function<void()> &act,
 void flash_window(Display *display);
 // another client holds a keyboard grab until the returned connection closes
 Display *grab_keyboard(const std::string &name);
+// whether another client holds the keyboard, as a lock screen does
+bool keyboard_held_elsewhere(Display *display);
 void close_display(Display *display);
 
 // where the stamps land: rows and columns from a rand()-like source, row first
