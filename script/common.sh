@@ -32,7 +32,8 @@ need_packages() {
 }
 
 # apt-get that waits for another apt (automatic updates, say) to let go of
-# the package locks instead of failing at once, and says it is waiting
+# the package locks instead of failing at once, and says it is waiting: the
+# lock timeout covers dpkg's locks only, not the lists lock of an update
 apt_lock_timeout=1800
 apt_locks=(/var/lib/dpkg/lock-frontend /var/lib/dpkg/lock /var/lib/apt/lists/lock)
 apt_get() {

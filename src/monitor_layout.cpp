@@ -20,7 +20,8 @@ struct {
     int height_mm;
     XRRScreenResources *resources;
     std::vector<XRRCrtcInfo *> crtcs;
-    // each crtc's transform and filter (a scaled monitor), where randr 1.3 is
+    // each crtc's transform and filter (a scaled monitor), or nullptr before
+    // randr 1.3
     std::vector<XRRCrtcTransformAttributes *> transforms;
     // the handler ours replaced, for other connections' errors
     int (*other_errors)(Display *, XErrorEvent *);
@@ -50,14 +51,9 @@ void size_of_screen(int &width, int &height)
 XRRCrtcTransformAttributes *transform_of(Display *dpy, RRCrtc crtc)
 {
     XRRCrtcTransformAttributes *attributes = nullptr;
-    if (record.transforms.empty() || !XRRGetCrtcTransform(dpy, crtc, &attributes))
+    if (!XRRGetCrtcTransform(dpy, crtc, &attributes))
         return nullptr;
     return attributes;
-}
-
-XRRCrtcTransformAttributes *recorded_transform(int i)
-{
-    return record.transforms.empty() ? nullptr : record.transforms[i];
 }
 
 bool same_filter(const char *was, const char *now)
@@ -108,8 +104,10 @@ void put_layout_back()
             record.crtcs[i] ? XRRGetCrtcInfo(dpy, now, record.resources->crtcs[i]) : nullptr;
         if (!crtc)
             continue;
-        XRRCrtcTransformAttributes *transform = transform_of(dpy, record.resources->crtcs[i]);
-        const bool same_shape = same_transform(recorded_transform(i), transform);
+        // where none was recorded there is none to put back
+        XRRCrtcTransformAttributes *transform =
+            record.transforms[i] ? transform_of(dpy, record.resources->crtcs[i]) : nullptr;
+        const bool same_shape = same_transform(record.transforms[i], transform);
         if (transform)
             XFree(transform);
         if (!same_shape)
@@ -164,17 +162,8 @@ void record_layout(Display *dpy)
     for (int i = 0; record.resources && i < record.resources->ncrtc; ++i) {
         const RRCrtc crtc = record.resources->crtcs[i];
         record.crtcs.push_back(XRRGetCrtcInfo(dpy, record.resources, crtc));
-        XRRCrtcTransformAttributes *transform = nullptr;
-        if (has_transforms && !XRRGetCrtcTransform(dpy, crtc, &transform))
-            transform = nullptr;
-        record.transforms.push_back(transform);
+        record.transforms.push_back(has_transforms ? transform_of(dpy, crtc) : nullptr);
     }
-    // with no transform recorded anywhere none is compared or set
-    bool any = false;
-    for (XRRCrtcTransformAttributes *transform : record.transforms)
-        any = any || transform;
-    if (!any)
-        record.transforms.clear();
     XSync(dpy, False);
 }
 

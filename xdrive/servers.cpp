@@ -60,8 +60,8 @@ void write_monitor(std::ofstream &conf, const std::string &name, bool with_640,
 
 void write_xorg_config(const std::string &dir, const server_setup &setup)
 {
+    // rotated and scaled layouts start side by side
     const bool two = setup.layout != monitors::one;
-    // rotated, scaled and side by side alike start side by side
     std::ofstream conf(dir + "/xorg.conf");
     conf << "Section \"ServerFlags\"\n"
             "  Option \"AutoAddDevices\" \"false\"\n"
@@ -93,25 +93,32 @@ void write_xorg_config(const std::string &dir, const server_setup &setup)
     conf << "EndSection\n";
 }
 
+// the xrandr arguments that rotate and scale the monitors from side by side
+std::vector<std::string> arrangement(monitors layout)
+{
+    switch (layout) {
+    case monitors::portrait:
+        return {"--output", "DUMMY1", "--rotate", "left", "--pos", "1024x0"};
+    case monitors::scaled:
+        return {"--output", "DUMMY0", "--scale", "1.5x1.5",
+                "--output", "DUMMY1", "--pos",   "1536x0"};
+    case monitors::portrait_and_scaled:
+        return {"--output", "DUMMY0",   "--scale", "1.5x1.5", "--output",
+                "DUMMY1",   "--rotate", "left",    "--pos",   "1536x0"};
+    default:
+        return {};
+    }
+}
+
 // rotates and scales the monitors as a user's xrandr does, on the rebuilt
 // dummy driver that can
 void arrange_monitors(const xserver &server)
 {
-    const server_setup &setup = server.setup;
-    const std::string fb = std::to_string(setup.width) + "x" + std::to_string(setup.height);
-    std::vector<std::string> args{"--fb", fb};
-    if (setup.layout == monitors::scaled || setup.layout == monitors::portrait_and_scaled)
-        args.insert(args.end(), {"--output", "DUMMY0", "--scale", "1.5x1.5"});
-    if (setup.layout == monitors::portrait || setup.layout == monitors::portrait_and_scaled)
-        args.insert(args.end(), {"--output", "DUMMY1", "--rotate", "left"});
-    if (setup.layout == monitors::portrait)
-        args.insert(args.end(), {"--pos", "1024x0"});
-    else if (setup.layout == monitors::scaled)
-        args.insert(args.end(), {"--output", "DUMMY1", "--pos", "1536x0"});
-    else if (setup.layout == monitors::portrait_and_scaled)
-        args.insert(args.end(), {"--pos", "1536x0"});
-    else
+    std::vector<std::string> args = arrangement(server.setup.layout);
+    if (args.empty())
         return;
+    args.insert(args.begin(), {"--fb", std::to_string(server.setup.width) + "x" +
+                                           std::to_string(server.setup.height)});
     process xrandr = spawn("/usr/bin/xrandr", server.name, args);
     const int status = wait_exit(xrandr, 20);
     const std::string err = read_file(xrandr.err_path);
