@@ -84,21 +84,11 @@ std::string seen(const row &r, const mode &desktop, const mode &during, const sc
 // how the compositor shows the picture on its own desktop
 std::string on_compositor(Display *outer, Display *inner, const server_setup &setup)
 {
-    std::string note;
-    desktop_view view;
-    for (double end = now_seconds() + 2; now_seconds() < end; sleep_seconds(0.1))
-        if ((view = look_at_desktop(outer, setup.width, setup.height)).red_shown)
-            break;
-    if (!view.red_shown) {
-        // weston 10 may show an override-redirect window only once its window
-        // manager handles another one
-        flash_window(inner);
-        sleep_seconds(0.5);
-        view = look_at_desktop(outer, setup.width, setup.height);
-        note = "shown only once another client maps a window; then ";
-    }
-    if (!view.red_shown)
+    bool flashed;
+    if (!wait_for_compositor_picture(outer, inner, setup.width, setup.height, flashed))
         return "not shown on the compositor's desktop";
+    const desktop_view view = look_at_desktop(outer, setup.width, setup.height);
+    const std::string note = flashed ? "shown only once another client maps a window; then " : "";
     return note + (view.black_extent.width > picture_width + 30 ? "scaled" : "not scaled") +
            ", the picture fills " + size(view.black_extent) + " of the compositor's desktop";
 }

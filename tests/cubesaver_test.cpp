@@ -122,6 +122,13 @@ struct running : session {
         // done; a stamp of the wrong colour shows too, and fails on the model
         if (!wait_for_picture(server.display, 20))
             ADD_FAILURE() << "nothing drawn on the screen";
+        // a nested compositor hands its pointer over once it shows the
+        // window; a move before that would be the hand-over
+        bool flashed;
+        if (server.input != server.display &&
+            !wait_for_compositor_picture(server.input, server.display, c.server.width,
+                                         c.server.height, flashed))
+            ADD_FAILURE() << "the compositor does not show the picture";
     }
 };
 

@@ -149,6 +149,22 @@ desktop_view look_at_desktop(Display *display, int width, int height)
     return view;
 }
 
+bool wait_for_compositor_picture(Display *outer, Display *inner, int width, int height,
+                                 bool &flashed)
+{
+    flashed = false;
+    for (double end = now_seconds() + 20, flash = now_seconds() + 2; now_seconds() < end;
+         sleep_seconds(0.02)) {
+        if (look_at_desktop(outer, width, height).red_shown)
+            return true;
+        if (!flashed && now_seconds() > flash) {
+            flash_window(inner);
+            flashed = true;
+        }
+    }
+    return false;
+}
+
 bool program_window_shown(Display *display)
 {
     Window window = None;

@@ -108,6 +108,12 @@ struct desktop_view {
     mode black_extent;
 };
 desktop_view look_at_desktop(Display *display, int width, int height);
+// whether a nested compositor shows cube red on its desktop (outer) within
+// seconds; after two it has another client of the inner server map a window,
+// as weston 10 may show an override-redirect window only once its window
+// manager handles another, and says so in flashed
+bool wait_for_compositor_picture(Display *outer, Display *inner, int width, int height,
+                                 bool &flashed);
 
 // the program's 640x480 window, a byte a pixel: black, cube red, anything else
 enum pixel_class : uint8_t { black_pixel, red_pixel, other_pixel };
