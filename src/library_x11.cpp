@@ -31,6 +31,9 @@ const char *no_system_driver_reason()
 namespace
 {
 
+// a hand-over happens once, so a second warp holds
+constexpr int max_centring_tries = 3;
+
 // the server is gone, so there is no display left to give back; leave at once
 // rather than let the library's shutdown talk to a dead connection
 int lost_x_server(Display *dpy)
@@ -38,6 +41,18 @@ int lost_x_server(Display *dpy)
     std::fprintf(stderr, "cubesaver: lost the X server: the connection to %s broke\n",
                  DisplayString(dpy));
     _exit(1);
+}
+
+void take_in_queued_events()
+{
+    for (;;) {
+        XLOCK();
+        const int queued = XQLength(_xwin.display);
+        XUNLOCK();
+        if (!queued)
+            return;
+        _xwin_handle_input();
+    }
 }
 
 } // namespace
@@ -76,17 +91,16 @@ void centre_pointer()
 {
     if (!on_x11())
         return;
-    XLOCK();
-    _xwin.mouse_warped = 0;
-    XWarpPointer(_xwin.display, None, _xwin.window, 0, 0, 0, 0, SCREEN_W / 2, SCREEN_H / 2);
-    XSync(_xwin.display, False);
-    XUNLOCK();
-    for (;;) {
+    // a compositor handing over its pointer meanwhile puts it back where its
+    // own is, often an edge, so warp until it stays
+    for (int tries = 0; tries < max_centring_tries; ++tries) {
         XLOCK();
-        const int queued = XQLength(_xwin.display);
+        _xwin.mouse_warped = 0;
+        XWarpPointer(_xwin.display, None, _xwin.window, 0, 0, 0, 0, SCREEN_W / 2, SCREEN_H / 2);
+        XSync(_xwin.display, False);
         XUNLOCK();
-        if (!queued)
-            break;
-        _xwin_handle_input();
+        take_in_queued_events();
+        if (mouse_x == SCREEN_W / 2 && mouse_y == SCREEN_H / 2)
+            return;
     }
 }
