@@ -104,3 +104,19 @@ void centre_pointer()
             return;
     }
 }
+
+bool program_window(Window &top, XRectangle &picture)
+{
+    if (!on_x11() || !_xwin.fs_window)
+        return false;
+    XLOCK();
+    int x = 0, y = 0;
+    Window child;
+    XTranslateCoordinates(_xwin.display, _xwin.window, DefaultRootWindow(_xwin.display), 0, 0, &x,
+                          &y, &child);
+    top = _xwin.fs_window;
+    XUNLOCK();
+    picture = {static_cast<short>(x), static_cast<short>(y), static_cast<unsigned short>(SCREEN_W),
+               static_cast<unsigned short>(SCREEN_H)};
+    return true;
+}

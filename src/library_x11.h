@@ -15,3 +15,6 @@ const char *desktop_too_small(int width, int height);
 Display *open_own_connection();
 // the pointer at the centre of the screen, every event up to there taken in
 void centre_pointer();
+// the program's top-level window and where its picture lies on the screen,
+// or false where there is none
+bool program_window(Window &top, XRectangle &picture);

@@ -152,6 +152,7 @@ void exit_procedure()
 void display()
 {
     draw_sprite(screen, buffer, 0, 0);
+    keep_picture_on_top();
     exit_procedure();
 }
 

@@ -25,6 +25,8 @@ void watch_pointer_motion();
 void settle_pointer();
 // whether a device moved the pointer since the snapshot, not the server
 bool pointer_moved_by_device();
+// on every presentation: the picture back on top if a window came over it
+void keep_picture_on_top();
 // on every presentation: if a stop signal came, give the display back and
 // die of it
 void act_on_stop_signal();

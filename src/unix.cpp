@@ -1,10 +1,13 @@
 // the platform's part on posix systems with an x server: stop signals, the
-// library's x connection, device motion and the monitors' layout
+// library's x connection, device motion, the monitors' layout, the stacking
+// and the windows' places
 #include "device_motion.h"
 #include "library_x11.h"
 #include "monitor_layout.h"
 #include "platform.h"
+#include "stacking.h"
 #include "stop_signals.h"
+#include "window_places.h"
 
 #include <cstdio>
 
@@ -33,15 +36,21 @@ const char *screen_too_small(int width, int height)
 void record_display()
 {
     record_layout(open_own_connection());
+    record_window_places(open_own_connection());
 }
 
 void after_mode_set()
 {
+    Window top;
+    XRectangle picture;
+    if (program_window(top, picture))
+        watch_stacking(open_own_connection(), top, picture);
 }
 
 void restore_display()
 {
     restore_layout();
+    restore_window_places();
 }
 
 void watch_pointer_motion()
@@ -57,6 +66,11 @@ void settle_pointer()
 bool pointer_moved_by_device()
 {
     return device_moved();
+}
+
+void keep_picture_on_top()
+{
+    keep_on_top();
 }
 
 void act_on_stop_signal()

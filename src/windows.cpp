@@ -50,6 +50,10 @@ bool pointer_moved_by_device()
     return true;
 }
 
+void keep_picture_on_top()
+{
+}
+
 void act_on_stop_signal()
 {
 }

@@ -1,0 +1,10 @@
+// the managed windows' places, recorded before the mode switch and put back
+#pragma once
+
+#include <X11/Xlib.h>
+
+// takes dpy (or nullptr) and records each managed window's place on it
+void record_window_places(Display *dpy);
+// asks the window manager to put back each window whose place differs, then
+// lets go of the record
+void restore_window_places();
