@@ -47,6 +47,33 @@ const row rows[] = {
     {"Xwayland rootful, weston headless", {server_kind::xwayland_rootful, 1024, 768, 24}, false},
     {"Xwayland rootless, sway on X11 (a real seat)", {server_kind::sway, 1024, 768, 24}, false},
     {"Xwayland rootless, KWin on X11 (a real seat)", {server_kind::kwin, 1024, 768, 24}, false},
+    {"Xvfb 1024x768, openbox with picom, two windows",
+     {server_kind::xvfb, 1024, 768, 24, monitors::one, window_manager::openbox},
+     false},
+    {"Xvfb 1024x768, i3 with its bar, two windows",
+     {server_kind::xvfb, 1024, 768, 24, monitors::one, window_manager::i3},
+     false},
+    {"Xorg (switching) 1024x768, xfwm4 with its compositor, two windows",
+     {server_kind::xorg, 1024, 768, 24, monitors::one, window_manager::xfwm4},
+     false},
+    {"Xorg (switching) 1024x768, openbox with picom, two windows",
+     {server_kind::xorg, 1024, 768, 16, monitors::one, window_manager::openbox},
+     false},
+    {"Xorg (switching), two monitors side by side, openbox with picom, two windows",
+     {server_kind::xorg, 2048, 768, 24, monitors::side_by_side, window_manager::openbox},
+     false},
+    {"Xorg (switching) 1024x768, i3 with its bar, two windows",
+     {server_kind::xorg, 1024, 768, 24, monitors::one, window_manager::i3},
+     false},
+    {"Xorg (switching), two monitors side by side, i3 with its bar, two windows",
+     {server_kind::xorg, 2048, 768, 24, monitors::side_by_side, window_manager::i3},
+     false},
+    {"Xorg (switching), two monitors side by side, mutter as X11 window manager, two windows",
+     {server_kind::xorg, 2048, 768, 24, monitors::side_by_side, window_manager::mutter},
+     false},
+    {"Xorg (switching) 1024x768, KWin X11, two windows",
+     {server_kind::xorg, 1024, 768, 24, monitors::one, window_manager::kwin},
+     false},
     {"Wine on Xvfb, 640x480 at 16 bits", {server_kind::xvfb, 640, 480, 16}, true},
     {"Wine on Xorg (switching dummy driver), 1024x768 at 16 bits",
      {server_kind::xorg, 1024, 768, 16},
@@ -77,6 +104,9 @@ std::string seen(const row &r, const mode &desktop, const mode &during, const sc
                std::to_string(shot.top);
     if (desktop.width == picture_width && desktop.height == picture_height)
         return "the whole screen";
+    if (kind == server_kind::xorg)
+        return "the switch undone at once by the window manager, picture at " +
+               std::to_string(shot.left) + "," + std::to_string(shot.top) + ", black around it";
     return "centred at " + std::to_string(shot.left) + "," + std::to_string(shot.top) +
            ", black around it";
 }
@@ -102,7 +132,7 @@ void run_row(const row &r, const std::string &exe, const std::string &note,
             std::printf("| %s | not run: %s | | | | |\n", label.c_str(), no_wine.c_str());
         return;
     }
-    const std::string why = cannot_run(r.server.kind);
+    const std::string why = cannot_run(r.server);
     if (!why.empty()) {
         std::printf("| %s | not run: %s | | | | |\n", label.c_str(), why.c_str());
         return;
@@ -111,6 +141,7 @@ void run_row(const row &r, const std::string &exe, const std::string &note,
     Display *display = run.server.display;
     const mode desktop = screen_size(display);
     const std::string layout = monitor_layout(display);
+    const std::vector<std::string> windows = window_places(run.server);
     // a person's hand is on the compositor's window before it starts
     if (run.server.input != display)
         move_pointer_to(run.server.input, r.server.width - 24, r.server.height - 68);
@@ -123,6 +154,9 @@ void run_row(const row &r, const std::string &exe, const std::string &note,
     const mode during = current_mode(display);
     const size_t monitors_lit = lit_monitors(display).size();
     const screenshot shot = read_picture(display);
+    std::string over = window_over_picture(display);
+    for (double end = now_seconds() + 2; !over.empty() && now_seconds() < end; sleep_seconds(0.05))
+        over = window_over_picture(display);
     const std::string compositor = run.server.input != display
                                        ? on_compositor(run.server.input, display, r.server)
                                        : std::string();
@@ -140,13 +174,22 @@ void run_row(const row &r, const std::string &exe, const std::string &note,
     const std::string monitors_after =
         monitor_layout(display) == layout ? (monitors_lit > 1 ? ", every monitor in its place" : "")
                                           : ", monitors not as they were";
+    std::vector<std::string> windows_after = window_places(run.server);
+    for (double end = now_seconds() + 5; windows_after != windows && now_seconds() < end;
+         sleep_seconds(0.05))
+        windows_after = window_places(run.server);
+    const std::string windows_seen = windows.empty()            ? ""
+                                     : windows_after == windows ? ", every window in its place"
+                                                                : ", windows moved";
     const bool clean = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     std::printf("| %s | %s | %s | %s | %s | %s |\n", label.c_str(), size(desktop).c_str(),
-                seen(r, desktop, during, shot, compositor, monitors_lit).c_str(),
+                (seen(r, desktop, during, shot, compositor, monitors_lit) +
+                 (over.empty() ? "" : "; covered by " + over))
+                    .c_str(),
                 equal ? "equals the model" : "differs",
                 clean ? (moves == 1 ? "ends it, status 0" : "the second ends it, status 0")
                       : "does not end it",
-                (size(after) + monitors_after).c_str());
+                (size(after) + monitors_after + windows_seen).c_str());
 }
 
 } // namespace

@@ -32,7 +32,7 @@ TEST_P(wine, draws_the_model_with_the_windows_rand_and_a_move_ends_it)
 {
     const char *exe = std::getenv("CUBESAVER_EXE");
     ASSERT_NE(exe, nullptr) << "CUBESAVER_EXE names no .exe";
-    const std::string why = cannot_run(GetParam().kind);
+    const std::string why = cannot_run(GetParam());
     if (!why.empty())
         GTEST_SKIP() << why;
     session run(GetParam());

@@ -135,3 +135,45 @@ void close_display(Display *display)
 {
     XCloseDisplay(display);
 }
+
+namespace
+{
+
+// a button's evdev code, as RemoteDesktop takes it
+int evdev_button(unsigned button)
+{
+    constexpr int left = 0x110, right = 0x111, middle = 0x112;
+    return button == 1 ? left : button == 2 ? middle : right;
+}
+
+void hold_by_hand(const xserver &server, const std::string &kind, unsigned long code)
+{
+    tell_hand(server, kind + " " + std::to_string(code) + " 1");
+    sleep_seconds(0.1);
+    tell_hand(server, kind + " " + std::to_string(code) + " 0");
+}
+
+} // namespace
+
+void nudge_pointer(const xserver &server, int dx, int dy)
+{
+    if (server.hand_in < 0)
+        return nudge_pointer(server.input, dx, dy);
+    tell_hand(server, "motion " + std::to_string(dx) + " " + std::to_string(dy));
+}
+
+void hold_keys(const xserver &server, const std::vector<std::string> &keys)
+{
+    if (server.hand_in < 0)
+        return hold_keys(server.input, keys);
+    for (const auto &key : keys)
+        hold_by_hand(server, "keysym", XStringToKeysym(key.c_str()));
+}
+
+void hold_buttons(const xserver &server, const std::vector<unsigned> &buttons)
+{
+    if (server.hand_in < 0)
+        return hold_buttons(server.input, buttons);
+    for (unsigned button : buttons)
+        hold_by_hand(server, "button", evdev_button(button));
+}

@@ -21,5 +21,15 @@ pid_t launch(const std::vector<std::string> &argv, const std::vector<std::string
              int keep_fd = -1, const std::string &log = "/dev/null");
 // a connection to the display, waiting for it to take one
 Display *open_display(const std::string &name);
+// the setup's window manager and its windows on a started server
+void start_desktop(xserver &server);
+// why the window manager cannot run here, or ""
+std::string cannot_run_desktop(window_manager wm);
+// GNOME: why it cannot run here, or ""; its start; the hand's requests and
+// whether it took one
+std::string cannot_run_gnome();
+void start_gnome(xserver &server);
+void tell_hand(const xserver &server, const std::string &request);
+bool hand_answered(const xserver &server);
 
 } // namespace xdrive_internal

@@ -165,6 +165,67 @@ bool wait_for_compositor_picture(Display *outer, Display *inner, int width, int 
     return false;
 }
 
+namespace
+{
+
+// the child of the root that holds the window
+Window top_level(Display *display, Window window)
+{
+    for (;;) {
+        Window root, parent, *children = nullptr;
+        unsigned count;
+        if (!XQueryTree(display, window, &root, &parent, &children, &count))
+            return None;
+        if (children)
+            XFree(children);
+        if (parent == root)
+            return window;
+        window = parent;
+    }
+}
+
+std::string window_name(Display *display, Window window)
+{
+    char *name = nullptr;
+    std::string text = "window " + std::to_string(window);
+    if (XFetchName(display, window, &name) && name)
+        text += " \"" + std::string(name) + "\"";
+    if (name)
+        XFree(name);
+    return text;
+}
+
+} // namespace
+
+std::string window_over_picture(Display *display)
+{
+    Window program = None;
+    if (!find_program_window(display, DefaultRootWindow(display), program))
+        return "";
+    int left, top;
+    Window child;
+    XTranslateCoordinates(display, program, DefaultRootWindow(display), 0, 0, &left, &top, &child);
+    const Window own = top_level(display, program);
+    Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
+    std::string over;
+    bool above = false;
+    // bottom to top
+    for (unsigned i = 0; i < count && over.empty(); ++i) {
+        XWindowAttributes a;
+        if (above && XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable &&
+            a.c_class == InputOutput && a.x < left + picture_width && a.x + a.width > left &&
+            a.y < top + picture_height && a.y + a.height > top)
+            over = window_name(display, children[i]) + " at " + std::to_string(a.width) + "x" +
+                   std::to_string(a.height) + "+" + std::to_string(a.x) + "+" + std::to_string(a.y);
+        above = above || children[i] == own;
+    }
+    if (children)
+        XFree(children);
+    return over;
+}
+
 bool program_window_shown(Display *display)
 {
     Window window = None;

@@ -279,15 +279,20 @@ std::string describe(const server_setup &setup)
 {
     static const char *const names[] = {"xvfb",     "xorg",          "xorg_no_640",
                                         "xwayland", "xwayland_seat", "xwayland_rootful",
-                                        "sway",     "kwin"};
+                                        "sway",     "kwin",          "gnome"};
     static const char *const layouts[] = {"",          "_two_side_by_side", "_two_offset",
                                           "_portrait", "_scaled",           "_portrait_and_scaled"};
+    static const char *const window_managers[] = {"",    "_xfwm4",  "_openbox_picom",
+                                                  "_i3", "_mutter", "_kwin_x11"};
     return std::string(names[static_cast<int>(setup.kind)]) + "_" + std::to_string(setup.width) +
            "x" + std::to_string(setup.height) + "x" + std::to_string(setup.depth) +
-           layouts[static_cast<int>(setup.layout)];
+           layouts[static_cast<int>(setup.layout)] + window_managers[static_cast<int>(setup.wm)];
 }
 
-std::string cannot_run(server_kind kind)
+namespace
+{
+
+std::string server_cannot_run(server_kind kind)
 {
     const auto missing = [](const char *path) { return access(path, X_OK) != 0; };
     switch (kind) {
@@ -312,6 +317,8 @@ std::string cannot_run(server_kind kind)
                        missing("/usr/bin/xhost") || missing("/usr/bin/setpriv")
                    ? "sway, xwayland and xhost (x11-xserver-utils) are not installed"
                    : "";
+    case server_kind::gnome:
+        return cannot_run_gnome();
     case server_kind::kwin:
         return missing("/usr/bin/kwin_wayland") || missing("/usr/bin/Xwayland") ||
                        missing("/usr/bin/dbus-run-session")
@@ -323,6 +330,14 @@ std::string cannot_run(server_kind kind)
                    ? "weston and xwayland are not installed"
                    : "";
     }
+}
+
+} // namespace
+
+std::string cannot_run(const server_setup &setup)
+{
+    const std::string why = server_cannot_run(setup.kind);
+    return why.empty() ? cannot_run_desktop(setup.wm) : why;
 }
 
 xserver start_xserver(const server_setup &setup)
@@ -378,6 +393,9 @@ xserver start_xserver(const server_setup &setup)
         case server_kind::kwin:
             start_kwin(server, start_seat(server));
             break;
+        case server_kind::gnome:
+            start_gnome(server);
+            break;
         case server_kind::xwayland_rootful:
             start_weston(server, {"--backend=headless-backend.so"}, false, {});
             for (double end = now_seconds() + 20;
@@ -394,6 +412,7 @@ xserver start_xserver(const server_setup &setup)
         server.display = open_display(server.name);
         if (!server.input)
             server.input = server.display;
+        start_desktop(server);
     } catch (...) {
         stop_xserver(server);
         throw;
@@ -406,6 +425,13 @@ void stop_xserver(xserver &server)
 {
     if (server.input && server.input != server.display)
         XCloseDisplay(server.input);
+    if (server.clients)
+        XCloseDisplay(server.clients);
+    if (server.hand_in >= 0) {
+        close(server.hand_in);
+        close(server.hand_out);
+        unsetenv("XAUTHORITY");
+    }
     if (server.display)
         XCloseDisplay(server.display);
     // a compositor's session bus, lock screen and Xwayland go with it

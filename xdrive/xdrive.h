@@ -24,6 +24,7 @@ enum class server_kind {
     xwayland_rootful, // rootful under weston's headless backend
     sway,             // rootless under sway nested on an Xvfb, whose pointer and keys it gets
     kwin,             // rootless under KWin nested on an Xvfb, the same
+    gnome,            // rootless under mutter's headless native backend, as GNOME runs it
 };
 
 // Xorg's monitors: one, or two 1024x768 outputs across the screen's width,
@@ -31,12 +32,18 @@ enum class server_kind {
 // beside it, or beside a first one scaled by 1.5, or both
 enum class monitors { one, side_by_side, offset, portrait, scaled, portrait_and_scaled };
 
+// what runs on an Xvfb or Xorg desktop, each with two ordinary windows: xfwm4
+// with its compositor, openbox with picom, i3 with its bar, mutter and KWin as
+// X11 window managers
+enum class window_manager { none, xfwm4, openbox, i3, mutter, kwin };
+
 struct server_setup {
     server_kind kind;
     int width; // the screen's
     int height;
     int depth;
     monitors layout = monitors::one;
+    window_manager wm = window_manager::none;
 };
 std::string describe(const server_setup &setup);
 
@@ -48,10 +55,16 @@ struct xserver {
     Display *display = nullptr;
     // where a person's input arrives: the outer Xvfb for a nested compositor
     Display *input = nullptr;
+    // the desktop's ordinary windows and the client that owns them
+    Display *clients = nullptr;
+    std::vector<unsigned long> windows;
+    // GNOME: the pipes to the process that holds mutter's RemoteDesktop session
+    int hand_in = -1;
+    int hand_out = -1;
 };
 
-// why this machine cannot run such a server, or ""
-std::string cannot_run(server_kind kind);
+// why this machine cannot run such a server and desktop, or ""
+std::string cannot_run(const server_setup &setup);
 xserver start_xserver(const server_setup &setup);
 void stop_xserver(xserver &server);
 
@@ -127,6 +140,11 @@ bool wait_for_red(Display *display, double seconds);
 // whether the program's window shows anything but black within the given
 // seconds: its first stamp, whatever its colour
 bool wait_for_picture(Display *display, double seconds);
+// each of the desktop's ordinary windows as WIDTHxHEIGHT+X+Y, or "gone"
+std::vector<std::string> window_places(const xserver &server);
+// a shown window stacked above the program's and over its picture, described,
+// or "" where there is none
+std::string window_over_picture(Display *display);
 // whether any window of the program's size is still on the screen
 bool program_window_shown(Display *display);
 
@@ -151,6 +169,11 @@ void nudge_pointer(Display *display, int dx, int dy);
 // presses each key (by keysym name) or button, holds it a moment and lets go
 void hold_keys(Display *display, const std::vector<std::string> &keys);
 void hold_buttons(Display *display, const std::vector<unsigned> &buttons);
+// the same where a person's input arrives on the server: its input display,
+// or mutter's RemoteDesktop
+void nudge_pointer(const xserver &server, int dx, int dy);
+void hold_keys(const xserver &server, const std::vector<std::string> &keys);
+void hold_buttons(const xserver &server, const std::vector<unsigned> &buttons);
 // the presses of keys and buttons that reached the named X server from any
 // device while a person did the given things, whoever had the focus or a grab
 struct presses {

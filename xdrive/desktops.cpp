@@ -1,0 +1,187 @@
+// desktops as people run them: a window manager, its compositor or bar, and
+// two ordinary windows, one of them beyond the 640 columns a switch leaves
+#include "internal.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <fstream>
+#include <stdexcept>
+#include <unistd.h>
+
+using namespace xdrive_internal;
+
+namespace
+{
+
+// the windows a person left on the desktop: x, y, width, height
+constexpr int client_windows[2][4] = {{100, 100, 300, 200}, {700, 200, 300, 200}};
+
+bool has_property(Display *display, Window window, const char *name)
+{
+    Atom type;
+    int format;
+    unsigned long count, left;
+    unsigned char *data = nullptr;
+    const Atom atom = XInternAtom(display, name, False);
+    const bool found = XGetWindowProperty(display, window, atom, 0, 1, False, AnyPropertyType,
+                                          &type, &format, &count, &left, &data) == Success &&
+                       type != None;
+    if (data)
+        XFree(data);
+    return found;
+}
+
+bool selection_owned(Display *display, const char *name)
+{
+    return XGetSelectionOwner(display, XInternAtom(display, name, False)) != None;
+}
+
+// until the condition holds, or the deadline passes and the desktop fails to start
+void wait_until(const std::function<bool()> &ready, const std::string &what)
+{
+    for (double end = now_seconds() + 30; !ready(); sleep_seconds(0.05))
+        if (now_seconds() > end)
+            throw std::runtime_error(what + " did not start");
+}
+
+std::string write_i3_config(const std::string &dir)
+{
+    const std::string path = dir + "/i3.config";
+    std::ofstream config(path);
+    config
+        << "font pango:monospace 8\n"
+        << "bar {\n    position bottom\n    status_command while :; do echo up; sleep 5; done\n}\n";
+    return path;
+}
+
+void start_window_manager(xserver &server)
+{
+    const std::vector<std::string> env{"DISPLAY=" + server.name, "HOME=" + server.dir,
+                                       "XDG_CONFIG_HOME=" + server.dir,
+                                       "XDG_RUNTIME_DIR=" + server.dir};
+    const auto start = [&](const std::vector<std::string> &argv) {
+        server.pids.push_back(launch(argv, env, -1, server.dir + "/" + argv[0] + ".log"));
+    };
+    Display *display = server.display;
+    const Window root = DefaultRootWindow(display);
+    const auto managing = [&] { return has_property(display, root, "_NET_SUPPORTING_WM_CHECK"); };
+    switch (server.setup.wm) {
+    case window_manager::none:
+        return;
+    case window_manager::xfwm4:
+        start({"dbus-run-session", "--", "xfwm4", "--compositor=on", "--sm-client-disable"});
+        wait_until([&] { return managing() && selection_owned(display, "_NET_WM_CM_S0"); },
+                   "xfwm4 with its compositor");
+        break;
+    case window_manager::openbox:
+        start({"openbox", "--sm-disable"});
+        wait_until(managing, "openbox");
+        start({"picom", "--backend", "xrender", "--config", "/dev/null"});
+        wait_until([&] { return selection_owned(display, "_NET_WM_CM_S0"); }, "picom");
+        break;
+    case window_manager::i3:
+        start({"i3", "-c", write_i3_config(server.dir)});
+        wait_until(managing, "i3");
+        break;
+    case window_manager::mutter:
+        start({"dbus-run-session", "--", "mutter", "--x11", "--replace", "--sm-disable"});
+        wait_until(managing, "mutter");
+        break;
+    case window_manager::kwin:
+        start({"dbus-run-session", "--", "kwin_x11", "--replace"});
+        wait_until(managing, "kwin_x11");
+        break;
+    }
+}
+
+// a window as an ordinary program maps it, asking for its own place
+Window map_client(Display *display, const int (&at)[4], int index)
+{
+    const Window window =
+        XCreateSimpleWindow(display, DefaultRootWindow(display), at[0], at[1], at[2], at[3], 0, 0,
+                            WhitePixel(display, DefaultScreen(display)));
+    XSizeHints hints{};
+    hints.flags = USPosition | USSize;
+    hints.x = at[0], hints.y = at[1], hints.width = at[2], hints.height = at[3];
+    XSetWMNormalHints(display, window, &hints);
+    const std::string name = "client " + std::to_string(index);
+    XStoreName(display, window, name.c_str());
+    XClassHint class_hint{const_cast<char *>("client"), const_cast<char *>("Client")};
+    XSetClassHint(display, window, &class_hint);
+    XMapWindow(display, window);
+    return window;
+}
+
+} // namespace
+
+namespace xdrive_internal
+{
+
+std::string cannot_run_desktop(window_manager wm)
+{
+    static const std::vector<std::string> needs[] = {{},
+                                                     {"xfwm4", "dbus-run-session"},
+                                                     {"openbox", "picom"},
+                                                     {"i3", "i3bar"},
+                                                     {"mutter", "dbus-run-session"},
+                                                     {"kwin_x11", "dbus-run-session"}};
+    for (const std::string &program : needs[static_cast<int>(wm)])
+        if (access(("/usr/bin/" + program).c_str(), X_OK) != 0)
+            return program + " is not installed (script/servers and .ci/run install it)";
+    return "";
+}
+
+void start_desktop(xserver &server)
+{
+    start_window_manager(server);
+    if (server.setup.wm == window_manager::none)
+        return;
+    server.clients = open_display(server.name);
+    Display *display = server.clients;
+    const int count = server.setup.width > client_windows[1][0] ? 2 : 1;
+    for (int i = 0; i < count; ++i)
+        server.windows.push_back(map_client(display, client_windows[i], i));
+    XSync(display, False);
+    // managed once the window manager has framed and shown them
+    wait_until(
+        [&] {
+            for (unsigned long window : server.windows)
+                if (!has_property(display, window, "WM_STATE"))
+                    return false;
+            return true;
+        },
+        "managing the desktop's windows");
+    // and settled where it puts them
+    std::vector<std::string> last, now;
+    for (double end = now_seconds() + 10; now_seconds() < end && (now.empty() || now != last);) {
+        last = now;
+        sleep_seconds(0.3);
+        now = window_places(server);
+    }
+}
+
+} // namespace xdrive_internal
+
+std::vector<std::string> window_places(const xserver &server)
+{
+    std::vector<std::string> places;
+    if (!server.clients)
+        return places;
+    Display *display = server.clients;
+    XSync(display, False);
+    for (unsigned long window : server.windows) {
+        Window root, child;
+        int x, y;
+        unsigned width, height, border, depth;
+        if (!XGetGeometry(display, window, &root, &x, &y, &width, &height, &border, &depth) ||
+            !XTranslateCoordinates(display, window, root, 0, 0, &x, &y, &child)) {
+            places.push_back("gone");
+            continue;
+        }
+        places.push_back(std::to_string(width) + "x" + std::to_string(height) + "+" +
+                         std::to_string(x) + "+" + std::to_string(y));
+    }
+    return places;
+}
