@@ -5,9 +5,11 @@ cd "$top"
 
 build_packages=(g++ cmake make pkg-config liballegro4-dev libx11-dev libxi-dev libxrandr-dev)
 test_packages=(xvfb libx11-dev libxtst-dev libxxf86vm-dev libxrandr-dev libgtest-dev dpkg-dev man-db lintian xautolock suckless-tools
-    xserver-xorg-core xserver-xorg-video-dummy weston xwayland sway x11-xserver-utils)
-# heavy, so only script/servers and CI install them; the suite skips KWin without them
-kwin_packages=(kwin-wayland dbus)
+    xserver-xorg-core xserver-xorg-video-dummy weston xwayland sway x11-xserver-utils
+    xfwm4 openbox picom i3-wm dbus)
+# heavy, so only script/servers and CI install them; the suite skips KDE's and
+# GNOME's cases without them
+desktop_packages=(kwin-wayland kwin-x11 mutter dbus python3-gi)
 
 # install the Debian packages that are missing, or say how to
 need_packages() {
