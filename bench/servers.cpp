@@ -47,6 +47,9 @@ const row rows[] = {
     {"Xwayland rootful, weston headless", {server_kind::xwayland_rootful, 1024, 768, 24}, false},
     {"Xwayland rootless, sway on X11 (a real seat)", {server_kind::sway, 1024, 768, 24}, false},
     {"Xwayland rootless, KWin on X11 (a real seat)", {server_kind::kwin, 1024, 768, 24}, false},
+    {"GNOME: Xwayland rootless, mutter's headless native backend (pointer by RemoteDesktop)",
+     {server_kind::gnome, 1024, 768, 24},
+     false},
     {"Xvfb 1024x768, openbox with picom, two windows",
      {server_kind::xvfb, 1024, 768, 24, monitors::one, window_manager::openbox},
      false},
@@ -95,18 +98,21 @@ std::string seen(const row &r, const mode &desktop, const mode &during, const sc
         return "no picture";
     if (!compositor.empty())
         return compositor;
-    if (kind == server_kind::xwayland || kind == server_kind::xwayland_rootful)
+    if (kind == server_kind::xwayland || kind == server_kind::xwayland_rootful ||
+        kind == server_kind::gnome)
         return "the window at " + std::to_string(shot.left) + "," + std::to_string(shot.top) +
                " of the X screen (no output to look at)";
+    if (kind == server_kind::xorg &&
+        (during.width != picture_width || during.height != picture_height))
+        return "the switch undone at once by the window manager, picture at " +
+               std::to_string(shot.left) + "," + std::to_string(shot.top) +
+               " of the first monitor, black around it";
     if (during.width != desktop.width || during.height != desktop.height)
         return std::string(monitors_lit > 1 ? "every monitor " : "") + "switched to " +
                size(during) + ", picture at " + std::to_string(shot.left) + "," +
                std::to_string(shot.top);
     if (desktop.width == picture_width && desktop.height == picture_height)
         return "the whole screen";
-    if (kind == server_kind::xorg)
-        return "the switch undone at once by the window manager, picture at " +
-               std::to_string(shot.left) + "," + std::to_string(shot.top) + ", black around it";
     return "centred at " + std::to_string(shot.left) + "," + std::to_string(shot.top) +
            ", black around it";
 }
@@ -166,7 +172,7 @@ void run_row(const row &r, const std::string &exe, const std::string &note,
     // a real seat may take the first move as the compositor's hand-over
     int moves = 0, status = -1;
     while (status == -1 && moves < 3) {
-        nudge_pointer(run.server.input, 1, 0);
+        nudge_pointer(run.server, 1, 0);
         ++moves;
         status = wait_exit(run.child, r.wine ? 20 : 5);
     }
