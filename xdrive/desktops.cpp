@@ -135,24 +135,41 @@ std::string cannot_run_desktop(window_manager wm)
 
 void start_desktop(xserver &server)
 {
-    start_window_manager(server);
     if (server.setup.wm == window_manager::none)
         return;
+    // the windows first, for the window manager to take over as it starts:
+    // openbox, started moments before, now and then leaves a window that
+    // asks to be mapped unmapped
     server.clients = open_display(server.name);
     Display *display = server.clients;
     const int count = server.setup.width > client_windows[1][0] ? 2 : 1;
     for (int i = 0; i < count; ++i)
         server.windows.push_back(map_client(display, client_windows[i], i));
     XSync(display, False);
+    start_window_manager(server);
     // managed once the window manager has framed and shown them
-    wait_until(
-        [&] {
-            for (unsigned long window : server.windows)
-                if (!has_property(display, window, "WM_STATE"))
-                    return false;
-            return true;
-        },
-        "managing the desktop's windows");
+    try {
+        wait_until(
+            [&] {
+                for (unsigned long window : server.windows)
+                    if (!has_property(display, window, "WM_STATE"))
+                        return false;
+                return true;
+            },
+            "managing the desktop's windows");
+    } catch (const std::runtime_error &e) {
+        std::string logs;
+        for (unsigned long window : server.windows) {
+            XWindowAttributes a;
+            XGetWindowAttributes(display, window, &a);
+            logs += "window " + std::to_string(window) +
+                    (has_property(display, window, "WM_STATE") ? " managed" : " unmanaged") +
+                    (a.map_state == IsViewable ? ", shown; " : ", not shown; ");
+        }
+        for (const char *name : {"dbus-run-session", "openbox", "picom", "i3"})
+            logs += read_file(server.dir + "/" + name + ".log");
+        throw std::runtime_error(e.what() + (": " + logs));
+    }
     // and settled where it puts them
     std::vector<std::string> last, now;
     for (double end = now_seconds() + 10; now_seconds() < end && (now.empty() || now != last);) {
