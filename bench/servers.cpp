@@ -160,9 +160,7 @@ void run_row(const row &r, const std::string &exe, const std::string &note,
     const mode during = current_mode(display);
     const size_t monitors_lit = lit_monitors(display).size();
     const screenshot shot = read_picture(display);
-    std::string over = window_over_picture(display);
-    for (double end = now_seconds() + 2; !over.empty() && now_seconds() < end; sleep_seconds(0.05))
-        over = window_over_picture(display);
+    const std::string over = wait_for_nothing_over_picture(display, 2);
     const std::string compositor = run.server.input != display
                                        ? on_compositor(run.server.input, display, r.server)
                                        : std::string();
@@ -180,10 +178,7 @@ void run_row(const row &r, const std::string &exe, const std::string &note,
     const std::string monitors_after =
         monitor_layout(display) == layout ? (monitors_lit > 1 ? ", every monitor in its place" : "")
                                           : ", monitors not as they were";
-    std::vector<std::string> windows_after = window_places(run.server);
-    for (double end = now_seconds() + 5; windows_after != windows && now_seconds() < end;
-         sleep_seconds(0.05))
-        windows_after = window_places(run.server);
+    const std::vector<std::string> windows_after = wait_for_window_places(run.server, windows, 5);
     const std::string windows_seen = windows.empty()            ? ""
                                      : windows_after == windows ? ", every window in its place"
                                                                 : ", windows moved";

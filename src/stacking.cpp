@@ -53,9 +53,10 @@ bool picture_covered()
 
 void raise_if_covered()
 {
-    if (picture_covered())
-        XRaiseWindow(watch.dpy, watch.top);
-    XSync(watch.dpy, False);
+    if (!picture_covered())
+        return;
+    XRaiseWindow(watch.dpy, watch.top);
+    XFlush(watch.dpy);
 }
 
 } // namespace

@@ -119,17 +119,13 @@ desktop prepare_desktop(const xserver &server)
 
 void expect_desktop(const xserver &server, const desktop &before)
 {
-    desktop now = desktop_now(server);
+    const desktop now = desktop_now(server);
     EXPECT_EQ(now.size.width, before.size.width);
     EXPECT_EQ(now.size.height, before.size.height);
     EXPECT_EQ(now.layout, before.layout);
     EXPECT_EQ(now.acceleration, before.acceleration);
     EXPECT_FALSE(program_window_shown(server.display));
-    // window managers put windows back in their own time
-    for (double end = now_seconds() + 5; now.windows != before.windows && now_seconds() < end;
-         sleep_seconds(0.05))
-        now.windows = window_places(server);
-    EXPECT_EQ(now.windows, before.windows);
+    EXPECT_EQ(wait_for_window_places(server, before.windows, 5), before.windows);
 }
 
 // the program on a server, past set-up, with the desktop as it was before
@@ -217,10 +213,7 @@ TEST_P(picture, equals_the_model_and_every_tick_becomes_a_stamp)
 
     // a bar or window a window manager puts above it after the switch goes
     // back under at once
-    std::string over = window_over_picture(display);
-    for (double end = now_seconds() + 2; !over.empty() && now_seconds() < end; sleep_seconds(0.05))
-        over = window_over_picture(display);
-    EXPECT_EQ(over, "") << "stacked over the picture";
+    EXPECT_EQ(wait_for_nothing_over_picture(display, 2), "") << "stacked over the picture";
 
     const auto positions = glibc_positions(20 * 240);
     double t1, t2;

@@ -202,3 +202,14 @@ std::vector<std::string> window_places(const xserver &server)
     }
     return places;
 }
+
+std::vector<std::string> wait_for_window_places(const xserver &server,
+                                                const std::vector<std::string> &wanted,
+                                                double seconds)
+{
+    std::vector<std::string> places = window_places(server);
+    for (double end = now_seconds() + seconds; places != wanted && now_seconds() < end;
+         sleep_seconds(0.05))
+        places = window_places(server);
+    return places;
+}

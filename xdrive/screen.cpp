@@ -226,6 +226,15 @@ std::string window_over_picture(Display *display)
     return over;
 }
 
+std::string wait_for_nothing_over_picture(Display *display, double seconds)
+{
+    std::string over = window_over_picture(display);
+    for (double end = now_seconds() + seconds; !over.empty() && now_seconds() < end;
+         sleep_seconds(0.05))
+        over = window_over_picture(display);
+    return over;
+}
+
 bool program_window_shown(Display *display)
 {
     Window window = None;

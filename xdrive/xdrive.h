@@ -142,9 +142,16 @@ bool wait_for_red(Display *display, double seconds);
 bool wait_for_picture(Display *display, double seconds);
 // each of the desktop's ordinary windows as WIDTHxHEIGHT+X+Y, or "gone"
 std::vector<std::string> window_places(const xserver &server);
+// the places once they equal the wanted ones, or as they are after the seconds,
+// as window managers put windows back in their own time
+std::vector<std::string> wait_for_window_places(const xserver &server,
+                                                const std::vector<std::string> &wanted,
+                                                double seconds);
 // a shown window stacked above the program's and over its picture, described,
 // or "" where there is none
 std::string window_over_picture(Display *display);
+// the same once there is none, or as it is after the seconds
+std::string wait_for_nothing_over_picture(Display *display, double seconds);
 // whether any window of the program's size is still on the screen
 bool program_window_shown(Display *display);
 
