@@ -3,7 +3,8 @@ set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
 
-build_packages=(g++ cmake make pkg-config liballegro4-dev libx11-dev libxi-dev libxrandr-dev)
+build_packages=(g++ cmake make pkg-config liballegro4-dev libx11-dev libxi-dev libxrandr-dev libxss-dev
+    libsystemd-dev)
 test_packages=(xvfb libx11-dev libxtst-dev libxxf86vm-dev libxrandr-dev libgtest-dev dpkg-dev man-db lintian xautolock suckless-tools
     xserver-xorg-core xserver-xorg-video-dummy weston xwayland sway x11-xserver-utils
     xfwm4 openbox picom i3-wm dbus)

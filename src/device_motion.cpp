@@ -12,6 +12,21 @@ struct {
     int opcode;
 } watch;
 
+// a raw event of the pointer's x or y axis; a wheel's scrolling comes as
+// raw motion too, on axes of its own, and is no move
+bool moves_pointer(XEvent &event)
+{
+    if (event.xcookie.type != GenericEvent || event.xcookie.extension != watch.opcode ||
+        event.xcookie.evtype != XI_RawMotion || !XGetEventData(watch.dpy, &event.xcookie))
+        return false;
+    const auto *raw = static_cast<const XIRawEvent *>(event.xcookie.data);
+    const XIValuatorState &axes = raw->valuators;
+    const bool moves =
+        (axes.mask_len > 0 && (XIMaskIsSet(axes.mask, 0) || XIMaskIsSet(axes.mask, 1)));
+    XFreeEventData(watch.dpy, &event.xcookie);
+    return moves;
+}
+
 } // namespace
 
 void watch_device_motion(Display *dpy)
@@ -36,21 +51,18 @@ void watch_device_motion(Display *dpy)
     watch.dpy = dpy;
 }
 
+bool device_motion_watched()
+{
+    return watch.dpy != nullptr;
+}
+
 bool device_moved()
 {
-    if (!watch.dpy)
-        return true;
-    // the server sends the raw event before the motion the library has seen,
-    // so after a round trip it is here if there was one
-    if (!XPending(watch.dpy))
-        XSync(watch.dpy, False);
     bool moved = false;
-    while (XPending(watch.dpy)) {
+    while (watch.dpy && XPending(watch.dpy)) {
         XEvent event;
         XNextEvent(watch.dpy, &event);
-        moved = moved ||
-                (event.xcookie.type == GenericEvent && event.xcookie.extension == watch.opcode &&
-                 event.xcookie.evtype == XI_RawMotion);
+        moved = moves_pointer(event) || moved;
     }
     return moved;
 }

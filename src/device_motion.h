@@ -6,6 +6,8 @@
 // takes dpy (or nullptr) and watches it from now on; motion before this
 // call is no move
 void watch_device_motion(Display *dpy);
-// whether a device has moved the pointer since the last call; true where
-// nothing is watched, so the library's word stands
+// whether the server can tell device motion apart, and so it is watched
+bool device_motion_watched();
+// whether a device has moved the pointer since the last call, even where the
+// pointer could go no further
 bool device_moved();

@@ -1,5 +1,6 @@
 // glue to the library's x11 internals: its display, window and lock
 #include "library_x11.h"
+#include "x_errors.h"
 
 #include <allegro.h>
 #include <xalleg.h>
@@ -31,9 +32,6 @@ const char *no_system_driver_reason()
 namespace
 {
 
-// a hand-over happens once, so a second warp holds
-constexpr int max_centring_tries = 3;
-
 // the server is gone, so there is no display left to give back; leave at once
 // rather than let the library's shutdown talk to a dead connection
 int lost_x_server(Display *dpy)
@@ -43,24 +41,14 @@ int lost_x_server(Display *dpy)
     _exit(1);
 }
 
-void take_in_queued_events()
-{
-    for (;;) {
-        XLOCK();
-        const int queued = XQLength(_xwin.display);
-        XUNLOCK();
-        if (!queued)
-            return;
-        _xwin_handle_input();
-    }
-}
-
 } // namespace
 
 void watch_x_connection()
 {
-    if (on_x11())
-        XSetIOErrorHandler(lost_x_server);
+    if (!on_x11())
+        return;
+    XSetIOErrorHandler(lost_x_server);
+    catch_x_errors(_xwin.display);
 }
 
 // on x11 the mode is a window on the desktop, so a smaller screen would cut
@@ -83,26 +71,33 @@ Display *open_own_connection()
     return on_x11() ? XOpenDisplay(DisplayString(_xwin.display)) : nullptr;
 }
 
-// the mode switch leaves the library reading pointer moves as relative ones
-// for a while, after which it warps the pointer to where it has counted,
-// often an edge where a move outward changes nothing; put the pointer at the
-// centre and take in every event up to here, so the snapshot is final
-void centre_pointer()
+// at once, so that a locker started at the same moment can take them
+void release_input()
 {
-    if (!on_x11())
+    if (!on_x11() || !_xwin.display)
         return;
-    // a compositor handing over its pointer meanwhile puts it back where its
-    // own is, often an edge, so warp until it stays
-    for (int tries = 0; tries < max_centring_tries; ++tries) {
-        XLOCK();
-        _xwin.mouse_warped = 0;
-        XWarpPointer(_xwin.display, None, _xwin.window, 0, 0, 0, 0, SCREEN_W / 2, SCREEN_H / 2);
-        XSync(_xwin.display, False);
-        XUNLOCK();
-        take_in_queued_events();
-        if (mouse_x == SCREEN_W / 2 && mouse_y == SCREEN_H / 2)
-            return;
-    }
+    XLOCK();
+    XUngrabKeyboard(_xwin.display, CurrentTime);
+    XUngrabPointer(_xwin.display, CurrentTime);
+    XFlush(_xwin.display);
+    XUNLOCK();
+}
+
+// an error on the library's connection matters only when it leaves no window
+// to show the picture in: another client may destroy it
+const char *window_lost()
+{
+    XErrorEvent error;
+    if (!on_x11() || !take_library_error(error))
+        return nullptr;
+    XLOCK();
+    XWindowAttributes attributes;
+    const bool gone = !XGetWindowAttributes(_xwin.display, _xwin.window, &attributes);
+    const char *why = gone ? describe_error(_xwin.display, error) : nullptr;
+    XUNLOCK();
+    // the look at a window gone is an error of its own
+    take_library_error(error);
+    return why;
 }
 
 bool program_window(Window &top, XRectangle &picture)

@@ -72,9 +72,14 @@ void paint_block()
     floodfill(block, 15, 15, red);
 }
 
-// the library's shutdown puts the mode back; then what it missed
+// the library's shutdown puts the mode back; then what it missed. it runs
+// once, however many ways the end comes (a second exit, a signal during it)
 void give_back_display()
 {
+    static std::atomic_flag given_back = ATOMIC_FLAG_INIT;
+    if (given_back.test_and_set())
+        return;
+    let_go_of_input();
     allegro_exit();
     restore_display();
 }
@@ -82,7 +87,6 @@ void give_back_display()
 // where the pointer is once set-up is done, or once the server has moved it
 void take_mouse_snapshot()
 {
-    settle_pointer();
     mx = mouse_x;
     my = mouse_y;
 }
@@ -133,20 +137,28 @@ void program()
     draw_sprite(buffer, block, column, row);
 }
 
-// returns only while the pointer is where it was after set-up and no stop
-// signal has come
+// returns only while no person has moved the pointer since set-up, no stop
+// signal has come and the session is not to be locked
 void exit_procedure()
 {
     act_on_stop_signal();
+    // a locker starts now and must get the keyboard and pointer
+    if (session_locking())
+        std::exit(0);
+    if (const char *why = picture_lost())
+        die("lost its window", why);
     if (mouse_needs_poll())
         poll_mouse();
-    if (mouse_x == mx && mouse_y == my)
-        return;
-    if (pointer_moved_by_device())
+    const bool moved = mouse_x != mx || mouse_y != my;
+    // a device's move counts even where the pointer cannot go further, at an
+    // edge; where none can be told apart, every change of place is a move
+    const motion by = pointer_motion();
+    if (by == motion::by_device || (by == motion::unknown && moved))
         std::exit(0);
     // the server put it there (a compositor handing over its pointer), not a
-    // person; it may be at an edge, so settle it again and watch from there
-    take_mouse_snapshot();
+    // person, so watch from there
+    if (moved)
+        take_mouse_snapshot();
 }
 
 void display()

@@ -23,17 +23,7 @@ struct {
     // each crtc's transform and filter (a scaled monitor), or nullptr before
     // randr 1.3
     std::vector<XRRCrtcTransformAttributes *> transforms;
-    // the handler ours replaced, for other connections' errors
-    int (*other_errors)(Display *, XErrorEvent *);
 } record;
-
-// a refused randr request (xwayland refuses them) leaves that monitor as it is
-int ignore_layout_errors(Display *dpy, XErrorEvent *event)
-{
-    if (dpy == record.dpy)
-        return 0;
-    return record.other_errors ? record.other_errors(dpy, event) : 0;
-}
 
 void size_of_screen(int &width, int &height)
 {
@@ -153,7 +143,6 @@ void record_layout(Display *dpy)
         return;
     }
     record.dpy = dpy;
-    record.other_errors = XSetErrorHandler(ignore_layout_errors);
     size_of_screen(record.width, record.height);
     record.width_mm = DisplayWidthMM(dpy, DefaultScreen(dpy));
     record.height_mm = DisplayHeightMM(dpy, DefaultScreen(dpy));

@@ -17,18 +17,25 @@ const char *screen_too_small(int width, int height);
 void record_display();
 // right after the mode is set
 void after_mode_set();
+// first of all at the end, before the library's shutdown
+void let_go_of_input();
 // after the library's shutdown has put the mode back
 void restore_display();
 // once, just before the first snapshot: motion from here on counts
 void watch_pointer_motion();
-// before every snapshot: the pointer settled where the snapshot will find it
-void settle_pointer();
-// whether a device moved the pointer since the snapshot, not the server
-bool pointer_moved_by_device();
+// what moved the pointer since the last look: a person's device, nothing
+// but perhaps the server, or unknown where the platform cannot tell
+enum class motion { unknown, none, by_device };
+motion pointer_motion();
 // on every presentation: the picture back on top if a window came over it
 void keep_picture_on_top();
 // on every presentation: if a stop signal came, give the display back and
 // die of it
 void act_on_stop_signal();
+// on every presentation: whether the session is to be locked or the machine
+// to sleep
+bool session_locking();
+// on every presentation: why there is no longer a picture to show, or nullptr
+const char *picture_lost();
 // how a failure line is shown
 void show_failure(const char *what, const char *why);

@@ -1,10 +1,11 @@
 // the platform's part on posix systems with an x server: stop signals, the
-// library's x connection, device motion, the monitors' layout, the stacking
-// and the windows' places
+// library's x connection, the session's lock, device motion, the monitors'
+// layout, the stacking and the windows' places
 #include "device_motion.h"
 #include "library_x11.h"
 #include "monitor_layout.h"
 #include "platform.h"
+#include "session_lock.h"
 #include "stacking.h"
 #include "stop_signals.h"
 #include "window_places.h"
@@ -26,6 +27,7 @@ void after_library_start()
 {
     catch_stop_signals();
     watch_x_connection();
+    watch_session_lock(open_own_connection());
 }
 
 const char *screen_too_small(int width, int height)
@@ -47,8 +49,14 @@ void after_mode_set()
         watch_stacking(open_own_connection(), top, picture);
 }
 
+void let_go_of_input()
+{
+    release_input();
+}
+
 void restore_display()
 {
+    watch_window_moves();
     restore_layout();
     restore_window_places();
 }
@@ -58,14 +66,11 @@ void watch_pointer_motion()
     watch_device_motion(open_own_connection());
 }
 
-void settle_pointer()
+motion pointer_motion()
 {
-    centre_pointer();
-}
-
-bool pointer_moved_by_device()
-{
-    return device_moved();
+    if (!device_motion_watched())
+        return motion::unknown;
+    return device_moved() ? motion::by_device : motion::none;
 }
 
 void keep_picture_on_top()
@@ -76,6 +81,16 @@ void keep_picture_on_top()
 void act_on_stop_signal()
 {
     stop_if_signalled(give_back_display);
+}
+
+bool session_locking()
+{
+    return session_locks();
+}
+
+const char *picture_lost()
+{
+    return window_lost();
 }
 
 void show_failure(const char *what, const char *why)

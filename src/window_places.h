@@ -5,6 +5,8 @@
 
 // takes dpy (or nullptr) and records each managed window's place on it
 void record_window_places(Display *dpy);
-// asks the window manager to put back each window whose place differs, then
-// lets go of the record
+// from here on hears the window manager move windows
+void watch_window_moves();
+// once the window manager has done moving windows, asks it to put back each
+// window whose place differs, then lets go of the record
 void restore_window_places();

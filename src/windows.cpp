@@ -33,6 +33,10 @@ void after_mode_set()
     set_mouse_speed(1, 1);
 }
 
+void let_go_of_input()
+{
+}
+
 void restore_display()
 {
 }
@@ -41,13 +45,9 @@ void watch_pointer_motion()
 {
 }
 
-void settle_pointer()
+motion pointer_motion()
 {
-}
-
-bool pointer_moved_by_device()
-{
-    return true;
+    return motion::unknown;
 }
 
 void keep_picture_on_top()
@@ -56,6 +56,16 @@ void keep_picture_on_top()
 
 void act_on_stop_signal()
 {
+}
+
+bool session_locking()
+{
+    return false;
+}
+
+const char *picture_lost()
+{
+    return nullptr;
 }
 
 // a gui program has no console to write to
