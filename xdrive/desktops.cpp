@@ -7,7 +7,9 @@
 #include <X11/Xutil.h>
 
 #include <fstream>
+#include <pwd.h>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace xdrive_internal;
@@ -15,8 +17,29 @@ using namespace xdrive_internal;
 namespace
 {
 
-// the windows a person left on the desktop: x, y, width, height
-constexpr int client_windows[2][4] = {{100, 100, 300, 200}, {700, 200, 300, 200}};
+// the user a desktop session runs as: a program and its home of its own, as
+// a person's session has
+const char desktop_user_name[] = "cubesaver-desktop";
+
+// the windows a person left on the desktop, each of a kind a switch to
+// 640x480 treats in its own way
+struct client_window {
+    int x, y, width, height;
+    // an X border, as Xt programs (xterm, xeyes) have before a window manager
+    // frames them
+    int border;
+    bool maximised;
+};
+const client_window client_windows[] = {
+    {100, 100, 300, 200, 1, false},
+    // beyond the 640 columns, pulled in
+    {700, 200, 300, 200, 0, false},
+    // larger than 640x480, made smaller
+    {40, 60, 900, 620, 0, false},
+    {200, 300, 300, 200, 0, true},
+    // on the second monitor, where the 640x480 screen clamps it
+    {1200, 300, 400, 300, 1, false},
+};
 
 bool has_property(Display *display, Window window, const char *name)
 {
@@ -97,19 +120,25 @@ void start_window_manager(xserver &server)
 }
 
 // a window as an ordinary program maps it, asking for its own place
-Window map_client(Display *display, const int (&at)[4], int index)
+Window map_client(Display *display, const client_window &at, int index)
 {
     const Window window =
-        XCreateSimpleWindow(display, DefaultRootWindow(display), at[0], at[1], at[2], at[3], 0, 0,
-                            WhitePixel(display, DefaultScreen(display)));
+        XCreateSimpleWindow(display, DefaultRootWindow(display), at.x, at.y, at.width, at.height,
+                            at.border, 0, WhitePixel(display, DefaultScreen(display)));
     XSizeHints hints{};
     hints.flags = USPosition | USSize;
-    hints.x = at[0], hints.y = at[1], hints.width = at[2], hints.height = at[3];
+    hints.x = at.x, hints.y = at.y, hints.width = at.width, hints.height = at.height;
     XSetWMNormalHints(display, window, &hints);
     const std::string name = "client " + std::to_string(index);
     XStoreName(display, window, name.c_str());
     XClassHint class_hint{const_cast<char *>("client"), const_cast<char *>("Client")};
     XSetClassHint(display, window, &class_hint);
+    if (at.maximised) {
+        const Atom states[] = {XInternAtom(display, "_NET_WM_STATE_MAXIMIZED_VERT", False),
+                               XInternAtom(display, "_NET_WM_STATE_MAXIMIZED_HORZ", False)};
+        XChangeProperty(display, window, XInternAtom(display, "_NET_WM_STATE", False), XA_ATOM, 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char *>(states), 2);
+    }
     XMapWindow(display, window);
     return window;
 }
@@ -118,6 +147,43 @@ Window map_client(Display *display, const int (&at)[4], int index)
 
 namespace xdrive_internal
 {
+
+const passwd *desktop_user()
+{
+    return getpwnam(desktop_user_name);
+}
+
+std::vector<std::string> as_desktop_user(const xserver &server, const std::string &home,
+                                         const std::vector<std::string> &argv)
+{
+    const passwd *user = desktop_user();
+    if (!user)
+        throw std::runtime_error(std::string("there is no user ") + desktop_user_name);
+    mkdir(home.c_str(), 0700);
+    chmod(server.dir.c_str(), 0711);
+    if (chown(home.c_str(), user->pw_uid, user->pw_gid) != 0)
+        throw std::runtime_error("cannot give " + home + " to " + desktop_user_name);
+    std::vector<std::string> all{"setpriv",
+                                 "--reuid=" + std::to_string(user->pw_uid),
+                                 "--regid=" + std::to_string(user->pw_gid),
+                                 "--init-groups",
+                                 "env",
+                                 "HOME=" + home,
+                                 "USER=" + std::string(desktop_user_name),
+                                 "LOGNAME=" + std::string(desktop_user_name)};
+    all.insert(all.end(), argv.begin(), argv.end());
+    return all;
+}
+
+std::string cannot_run_as_desktop_user()
+{
+    if (geteuid() != 0)
+        return "a desktop runs as a user of its own, which needs root";
+    if (!desktop_user())
+        return std::string("there is no user ") + desktop_user_name +
+               " to run a desktop as (script/test makes it)";
+    return "";
+}
 
 std::string cannot_run_desktop(window_manager wm)
 {
@@ -142,9 +208,10 @@ void start_desktop(xserver &server)
     // asks to be mapped unmapped
     server.clients = open_display(server.name);
     Display *display = server.clients;
-    const int count = server.setup.width > client_windows[1][0] ? 2 : 1;
-    for (int i = 0; i < count; ++i)
-        server.windows.push_back(map_client(display, client_windows[i], i));
+    int index = 0;
+    for (const client_window &at : client_windows)
+        if (at.x + at.width <= server.setup.width && at.y + at.height <= server.setup.height)
+            server.windows.push_back(map_client(display, at, index++));
     XSync(display, False);
     start_window_manager(server);
     // managed once the window manager has framed and shown them

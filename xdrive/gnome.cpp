@@ -19,8 +19,6 @@ using namespace xdrive_internal;
 namespace
 {
 
-const std::string hand_script = XDRIVE_SOURCE_DIR "/remote_desktop.py";
-
 std::string wait_for_line(const std::string &path, const std::string &prefix,
                           const std::string &log)
 {
@@ -48,53 +46,10 @@ std::string authority_file(const std::string &runtime)
     return path;
 }
 
-// the hand: a process that holds a RemoteDesktop session for the server's life
-void start_hand(xserver &server, const std::string &bus)
-{
-    int to[2], from[2];
-    if (pipe(to) != 0 || pipe(from) != 0)
-        throw std::runtime_error("cannot make the hand's pipes");
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setpgid(0, 0);
-        dup2(to[0], 0);
-        dup2(from[1], 1);
-        exec_child({"/usr/bin/python3", hand_script}, {"DBUS_SESSION_BUS_ADDRESS=" + bus});
-    }
-    close(to[0]);
-    close(from[1]);
-    server.pids.push_back(pid);
-    server.hand_in = to[1];
-    server.hand_out = from[0];
-    if (!hand_answered(server))
-        throw std::runtime_error("mutter's RemoteDesktop took no session");
-}
-
 } // namespace
 
 namespace xdrive_internal
 {
-
-bool hand_answered(const xserver &server)
-{
-    char reply[3] = {};
-    size_t got = 0;
-    while (got < sizeof reply) {
-        const ssize_t n = read(server.hand_out, reply + got, sizeof reply - got);
-        if (n <= 0)
-            return false;
-        got += static_cast<size_t>(n);
-    }
-    return std::string(reply, sizeof reply) == "ok\n";
-}
-
-void tell_hand(const xserver &server, const std::string &request)
-{
-    const std::string line = request + "\n";
-    if (write(server.hand_in, line.data(), line.size()) != static_cast<ssize_t>(line.size()) ||
-        !hand_answered(server))
-        throw std::runtime_error("mutter's RemoteDesktop did not take " + request);
-}
 
 std::string cannot_run_gnome()
 {
@@ -129,7 +84,10 @@ void start_gnome(xserver &server)
     // every client of it, the program too, needs its authority
     setenv("XAUTHORITY", authority_file(runtime).c_str(), 1);
     const std::string address = read_file(bus);
-    start_hand(server, address.substr(0, address.find('\n')));
+    // the hand: a process that holds a RemoteDesktop session for the server's life
+    server.hand =
+        start_helper(server, "remote_desktop.py",
+                     {"DBUS_SESSION_BUS_ADDRESS=" + address.substr(0, address.find('\n'))});
 }
 
 } // namespace xdrive_internal

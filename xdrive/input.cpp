@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
+#include <unistd.h>
 
 #include <stdexcept>
 
@@ -111,6 +112,84 @@ void flash_window(Display *display)
     XSync(display, False);
 }
 
+namespace
+{
+
+// the intruder's own loop, in a child process of its own; it writes to shown
+// once its window is on the screen
+[[noreturn]] void run_intruder(const std::string &name, intruder who, int x, int y, int shown)
+{
+    Display *display = XOpenDisplay(name.c_str());
+    if (!display)
+        _exit(1);
+    const Window root = DefaultRootWindow(display);
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = who == intruder::popup || who == intruder::raising_popup;
+    attributes.background_pixel = WhitePixel(display, DefaultScreen(display));
+    const int size = who == intruder::window_beside ? 40 : 200;
+    const Window window =
+        XCreateWindow(display, root, x, y, size, size, 0, CopyFromParent, InputOutput,
+                      CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
+    XStoreName(display, window, "intruder");
+    const bool raising = who == intruder::raising_window || who == intruder::raising_popup;
+    if (raising)
+        XSelectInput(display, root, SubstructureNotifyMask);
+    XMapRaised(display, window);
+    XSync(display, False);
+    if (write(shown, "", 1) != 1)
+        _exit(1);
+    for (;;) {
+        XEvent event;
+        XNextEvent(display, &event);
+        // back on top on every change of the stacking but its own
+        if (event.type == ConfigureNotify && event.xconfigure.window != window) {
+            XRaiseWindow(display, window);
+            XFlush(display);
+        }
+    }
+}
+
+} // namespace
+
+process start_intruder(const std::string &name, intruder who, int x, int y)
+{
+    int shown[2];
+    if (pipe(shown) != 0)
+        throw std::runtime_error("pipe failed");
+    process child;
+    child.pid = fork();
+    if (child.pid == 0)
+        run_intruder(name, who, x, y, shown[1]);
+    close(shown[1]);
+    char byte;
+    const bool mapped = read(shown[0], &byte, 1) == 1;
+    close(shown[0]);
+    if (!mapped)
+        throw std::runtime_error("the other client could not show its window");
+    return child;
+}
+
+int count_raises(const std::string &name, double seconds, const std::function<void()> &act)
+{
+    Display *display = open_display(name);
+    const Window own = program_top_level(display);
+    XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
+    XSync(display, False);
+    act();
+    int raises = 0;
+    for (const double end = now_seconds() + seconds; now_seconds() < end;) {
+        if (!XPending(display)) {
+            sleep_seconds(0.005);
+            continue;
+        }
+        XEvent event;
+        XNextEvent(display, &event);
+        raises += event.type == ConfigureNotify && event.xconfigure.window == own;
+    }
+    XCloseDisplay(display);
+    return raises;
+}
+
 Display *grab_keyboard(const std::string &name)
 {
     Display *display = open_display(name);
@@ -146,6 +225,11 @@ int evdev_button(unsigned button)
     return button == 1 ? left : button == 2 ? middle : right;
 }
 
+void tell_hand(const xserver &server, const std::string &request)
+{
+    tell_helper(server.hand, request, "mutter's RemoteDesktop");
+}
+
 void hold_by_hand(const xserver &server, const std::string &kind, unsigned long code)
 {
     tell_hand(server, kind + " " + std::to_string(code) + " 1");
@@ -157,14 +241,14 @@ void hold_by_hand(const xserver &server, const std::string &kind, unsigned long 
 
 void nudge_pointer(const xserver &server, int dx, int dy)
 {
-    if (server.hand_in < 0)
+    if (server.hand.in < 0)
         return nudge_pointer(server.input, dx, dy);
     tell_hand(server, "motion " + std::to_string(dx) + " " + std::to_string(dy));
 }
 
 void hold_keys(const xserver &server, const std::vector<std::string> &keys)
 {
-    if (server.hand_in < 0)
+    if (server.hand.in < 0)
         return hold_keys(server.input, keys);
     for (const auto &key : keys)
         hold_by_hand(server, "keysym", XStringToKeysym(key.c_str()));
@@ -172,7 +256,7 @@ void hold_keys(const xserver &server, const std::vector<std::string> &keys)
 
 void hold_buttons(const xserver &server, const std::vector<unsigned> &buttons)
 {
-    if (server.hand_in < 0)
+    if (server.hand.in < 0)
         return hold_buttons(server.input, buttons);
     for (unsigned button : buttons)
         hold_by_hand(server, "button", evdev_button(button));

@@ -3,6 +3,8 @@
 
 #include "xdrive.h"
 
+#include <pwd.h>
+
 #include <string>
 #include <vector>
 
@@ -23,13 +25,24 @@ pid_t launch(const std::vector<std::string> &argv, const std::vector<std::string
 Display *open_display(const std::string &name);
 // the setup's window manager and its windows on a started server
 void start_desktop(xserver &server);
+// the user a desktop runs as, or nullptr where there is none
+const passwd *desktop_user();
+// why nothing can run as that user here, or ""
+std::string cannot_run_as_desktop_user();
+// the command that runs argv as that user, with a home of its own (made)
+std::vector<std::string> as_desktop_user(const xserver &server, const std::string &home,
+                                         const std::vector<std::string> &argv);
 // why the window manager cannot run here, or ""
 std::string cannot_run_desktop(window_manager wm);
-// GNOME: why it cannot run here, or ""; its start; the hand's requests and
-// whether it took one
+// a python helper from xdrive/ with the extra environment, in a process group
+// of its own that ends with the server, once it has said "ok"
+helper start_helper(xserver &server, const std::string &script,
+                    const std::vector<std::string> &env);
+// the helper's answer to one request; what names it in a failure
+void tell_helper(const helper &h, const std::string &request, const std::string &what);
+void close_helper(helper &h);
+// GNOME: why it cannot run here, or ""; its start
 std::string cannot_run_gnome();
 void start_gnome(xserver &server);
-void tell_hand(const xserver &server, const std::string &request);
-bool hand_answered(const xserver &server);
 
 } // namespace xdrive_internal

@@ -67,6 +67,66 @@ pid_t launch(const std::vector<std::string> &argv, const std::vector<std::string
     return pid;
 }
 
+namespace
+{
+
+bool helper_answered(const helper &h)
+{
+    char reply[3] = {};
+    size_t got = 0;
+    while (got < sizeof reply) {
+        const ssize_t n = read(h.out, reply + got, sizeof reply - got);
+        if (n <= 0)
+            return false;
+        got += static_cast<size_t>(n);
+    }
+    return std::string(reply, sizeof reply) == "ok\n";
+}
+
+} // namespace
+
+helper start_helper(xserver &server, const std::string &script, const std::vector<std::string> &env)
+{
+    int to[2], from[2];
+    if (pipe(to) != 0 || pipe(from) != 0)
+        throw std::runtime_error("cannot make the pipes to " + script);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        dup2(to[0], 0);
+        dup2(from[1], 1);
+        const int log =
+            open((server.dir + "/" + script + ".log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        dup2(log, 2);
+        exec_child({"/usr/bin/python3", XDRIVE_SOURCE_DIR "/" + script}, env);
+    }
+    close(to[0]);
+    close(from[1]);
+    server.pids.push_back(pid);
+    const helper h{to[1], from[0]};
+    if (!helper_answered(h))
+        throw std::runtime_error(
+            script + " did not start: " + read_file(server.dir + "/" + script + ".log"));
+    return h;
+}
+
+void tell_helper(const helper &h, const std::string &request, const std::string &what)
+{
+    const std::string line = request + "\n";
+    if (write(h.in, line.data(), line.size()) != static_cast<ssize_t>(line.size()) ||
+        !helper_answered(h))
+        throw std::runtime_error(what + " did not take " + request);
+}
+
+void close_helper(helper &h)
+{
+    if (h.in < 0)
+        return;
+    close(h.in);
+    close(h.out);
+    h = helper{};
+}
+
 } // namespace xdrive_internal
 
 using namespace xdrive_internal;

@@ -38,7 +38,8 @@ unsigned long pixel_at(const XImage *image, int x, int y)
     return XGetPixel(const_cast<XImage *>(image), x, y) & 0xffffff;
 }
 
-// the innermost window of the picture's size that is on the screen
+// the innermost window of the picture's size that is on the screen, below
+// the top level
 Window find_program_window(Display *display, Window parent, Window &found)
 {
     Window root, up, *children = nullptr;
@@ -49,7 +50,10 @@ Window find_program_window(Display *display, Window parent, Window &found)
         XWindowAttributes a;
         if (!XGetWindowAttributes(display, children[i], &a) || a.map_state != IsViewable)
             continue;
-        if (a.width == picture_width && a.height == picture_height && a.c_class == InputOutput)
+        // the library's window lies in a full-screen one of its own; a locker's
+        // on a screen of the picture's size is a child of the root
+        if (a.width == picture_width && a.height == picture_height && a.c_class == InputOutput &&
+            parent != root)
             found = children[i];
         find_program_window(display, children[i], found);
     }
@@ -233,6 +237,44 @@ std::string wait_for_nothing_over_picture(Display *display, double seconds)
          sleep_seconds(0.05))
         over = window_over_picture(display);
     return over;
+}
+
+bool locker_on_top(Display *display, int left, int top)
+{
+    Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count))
+        return false;
+    bool on_top = false;
+    // top to bottom, to the first shown window over the picture's place
+    for (unsigned i = count; i-- > 0;) {
+        XWindowAttributes a;
+        if (!XGetWindowAttributes(display, children[i], &a) || a.map_state != IsViewable ||
+            a.c_class != InputOutput || a.x >= left + picture_width || a.x + a.width <= left ||
+            a.y >= top + picture_height || a.y + a.height <= top)
+            continue;
+        on_top = a.override_redirect && a.x <= left && a.y <= top &&
+                 a.x + a.width >= left + picture_width && a.y + a.height >= top + picture_height;
+        break;
+    }
+    if (children)
+        XFree(children);
+    return on_top && !program_window_shown(display);
+}
+
+unsigned long program_top_level(Display *display)
+{
+    Window window = None;
+    if (!find_program_window(display, DefaultRootWindow(display), window))
+        return None;
+    return top_level(display, window);
+}
+
+void destroy_program_window(Display *display)
+{
+    if (const Window top = program_top_level(display))
+        XDestroyWindow(display, top);
+    XSync(display, False);
 }
 
 bool program_window_shown(Display *display)

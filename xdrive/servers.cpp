@@ -427,11 +427,10 @@ void stop_xserver(xserver &server)
         XCloseDisplay(server.input);
     if (server.clients)
         XCloseDisplay(server.clients);
-    if (server.hand_in >= 0) {
-        close(server.hand_in);
-        close(server.hand_out);
+    if (server.hand.in >= 0)
         unsetenv("XAUTHORITY");
-    }
+    close_helper(server.hand);
+    close_helper(server.logind);
     if (server.display)
         XCloseDisplay(server.display);
     // a compositor's session bus, lock screen and Xwayland go with it

@@ -47,6 +47,12 @@ struct server_setup {
 };
 std::string describe(const server_setup &setup);
 
+// a helper process that takes one request a line and answers "ok"
+struct helper {
+    int in = -1;
+    int out = -1;
+};
+
 struct xserver {
     server_setup setup{};
     std::vector<pid_t> pids; // ended last first
@@ -58,9 +64,11 @@ struct xserver {
     // the desktop's ordinary windows and the client that owns them
     Display *clients = nullptr;
     std::vector<unsigned long> windows;
-    // GNOME: the pipes to the process that holds mutter's RemoteDesktop session
-    int hand_in = -1;
-    int hand_out = -1;
+    // GNOME: the process that holds mutter's RemoteDesktop session
+    helper hand;
+    // a system bus of its own, with a stand-in for logind on it, or ""
+    std::string system_bus;
+    helper logind;
 };
 
 // why this machine cannot run such a server and desktop, or ""
@@ -104,6 +112,33 @@ struct session {
         stop_xserver(server);
     }
 };
+
+// the session's lock as people have it, on a server: a locker waits for what
+// sets it off, as xss-lock does for i3lock and slock, and xscreensaver's own
+// daemon for itself
+enum class locker { i3lock, slock, xscreensaver };
+// logind's Session.Lock, logind's PrepareForSleep(true), the screen saver
+// turned on (xset s activate), or the screen saver's timeout and cycle with
+// the program as xss-lock's notifier
+enum class lock_trigger { session_lock, sleep, screen_saver, notifier };
+// why this machine cannot run the locker, or ""
+std::string cannot_lock(locker with);
+// a system bus of the server's own, as DBUS_SYSTEM_BUS_ADDRESS in
+// server.system_bus, with a stand-in for logind on it
+void start_system_bus(xserver &server);
+// the locker waiting, with the notifier as xss-lock's where one is given
+void start_lock_watch(xserver &server, locker with, const std::string &notifier = "");
+void pull_trigger(xserver &server, lock_trigger trigger);
+// the processes of the lockers xss-lock has started so far
+std::vector<pid_t> lockers_started(const xserver &server);
+// the server's screen saver, as xset s TIMEOUT CYCLE sets it
+void set_screen_saver(Display *display, int timeout, int cycle);
+// the time since a person's last input, and whether the screen saver is on
+struct idle_state {
+    double seconds = 0;
+    bool saver_on = false;
+};
+idle_state idle_now(Display *display);
 
 double now_seconds();
 void sleep_seconds(double seconds);
@@ -152,6 +187,14 @@ std::vector<std::string> wait_for_window_places(const xserver &server,
 std::string window_over_picture(Display *display);
 // the same once there is none, or as it is after the seconds
 std::string wait_for_nothing_over_picture(Display *display, double seconds);
+// whether, with the program's window gone, the topmost window over the
+// picture's place (its top-left corner given) is an override-redirect window
+// that covers it whole, as a locker's does
+bool locker_on_top(Display *display, int left, int top);
+// the program's top-level window, or 0 where there is none
+unsigned long program_top_level(Display *display);
+// another client destroys the program's window, as any client may
+void destroy_program_window(Display *display);
 // whether any window of the program's size is still on the screen
 bool program_window_shown(Display *display);
 
@@ -191,6 +234,15 @@ struct presses {
 presses count_presses(const std::string &name, const std::function<void()> &act, int expected);
 // another client maps a small window for a moment, which makes a compositor repaint
 void flash_window(Display *display);
+// another client's window, over the picture or beside it: a plain window, an
+// override-redirect popup, and either raising itself again on every change
+// of the stacking, as a locker, another saver or an on-screen keyboard does
+enum class intruder { none, window, popup, raising_window, raising_popup, window_beside };
+// the intruder's process, once its window's corner is shown at x, y
+process start_intruder(const std::string &name, intruder who, int x, int y);
+// how often the program's window is restacked while another client acts and
+// for the seconds after
+int count_raises(const std::string &name, double seconds, const std::function<void()> &act);
 // another client holds a keyboard grab until the returned connection closes
 Display *grab_keyboard(const std::string &name);
 // whether another client holds the keyboard, as a lock screen does

@@ -1,0 +1,176 @@
+// the session's lock as people have it: a system bus of its own with a
+// stand-in for logind on it, xss-lock with i3lock or slock, or a desktop's
+// own locker daemon run as a user; and the idle time and screen saver that
+// idle watchers read
+#include "internal.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/scrnsaver.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+using namespace xdrive_internal;
+
+namespace
+{
+
+// a bus like the system's that every user may use, for a desktop's daemons
+// run as the desktop user
+std::string write_bus_config(const std::string &dir)
+{
+    const std::string path = dir + "/system-bus.conf";
+    std::ofstream(path) << R"(<busconfig>
+  <type>system</type>
+  <listen>unix:dir=)" << dir
+                        << R"(</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_destination="*"/>
+    <allow receive_sender="*"/>
+  </policy>
+</busconfig>
+)";
+    return path;
+}
+
+// a locker as xss-lock starts it, through a script that notes its process
+std::string locker_command(const xserver &server, locker with)
+{
+    const std::string script = server.dir + "/locker";
+    std::string program = "/usr/bin/i3lock --nofork";
+    if (with == locker::slock) {
+        // a copy, as the installed file carries a capability a process here may not take
+        program = server.dir + "/slock";
+        if (std::system(("cp /usr/bin/slock " + program).c_str()) != 0)
+            throw std::runtime_error("cannot copy slock");
+    }
+    std::ofstream(script) << "#!/bin/sh\necho $$ >>" << server.dir << "/lockers\nexec " << program
+                          << "\n";
+    chmod(script.c_str(), 0755);
+    return script;
+}
+
+// until the stand-in for logind has seen the call, as a locker asks logind
+// for its session before it listens for a lock
+void wait_for_logind_call(const xserver &server, const std::string &call, const std::string &who)
+{
+    const std::string log = server.dir + "/logind.py.log";
+    for (double end = now_seconds() + 20; read_file(log).find(call) == std::string::npos;
+         sleep_seconds(0.05))
+        if (now_seconds() > end)
+            throw std::runtime_error(who + " did not ask logind for " + call + ": " +
+                                     read_file(log));
+}
+
+} // namespace
+
+std::string cannot_lock(locker with)
+{
+    const auto missing = [](const std::string &path) { return access(path.c_str(), X_OK) != 0; };
+    if (missing("/usr/bin/dbus-daemon") || access("/usr/lib/python3/dist-packages/gi", R_OK) != 0)
+        return "dbus and python3-gi are not installed";
+    switch (with) {
+    case locker::i3lock:
+        return missing("/usr/bin/xss-lock") || missing("/usr/bin/i3lock")
+                   ? "xss-lock and i3lock are not installed"
+                   : "";
+    case locker::slock:
+        return missing("/usr/bin/xss-lock") || missing("/usr/bin/slock")
+                   ? "xss-lock and slock (suckless-tools) are not installed"
+                   : "";
+    case locker::xscreensaver:
+        if (missing("/usr/bin/xscreensaver"))
+            return "xscreensaver is not installed";
+        // it locks for no root and no nobody
+        return cannot_run_as_desktop_user();
+    }
+    return "";
+}
+
+void start_system_bus(xserver &server)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        throw std::runtime_error("pipe failed");
+    server.pids.push_back(launch({"dbus-daemon", "--config-file=" + write_bus_config(server.dir),
+                                  "--nofork", "--print-address=" + std::to_string(fds[1])},
+                                 {}, fds[1], server.dir + "/dbus-daemon.log"));
+    close(fds[1]);
+    std::string address;
+    char c;
+    pollfd ready{fds[0], POLLIN, 0};
+    while (poll(&ready, 1, 20000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n')
+        address += c;
+    close(fds[0]);
+    if (address.empty())
+        throw std::runtime_error("dbus-daemon did not start: " +
+                                 read_file(server.dir + "/dbus-daemon.log"));
+    server.system_bus = "DBUS_SYSTEM_BUS_ADDRESS=" + address;
+    server.logind = start_helper(server, "logind.py", {server.system_bus});
+}
+
+void start_lock_watch(xserver &server, locker with, const std::string &notifier)
+{
+    const std::vector<std::string> env{"DISPLAY=" + server.name, server.system_bus};
+    if (with == locker::xscreensaver) {
+        // its own helper hears logind's lock and sleep and locks
+        server.pids.push_back(launch(
+            as_desktop_user(server, server.dir + "/home",
+                            {"dbus-run-session", "--", "xscreensaver", "-no-splash", "-verbose"}),
+            env, -1, server.dir + "/xscreensaver.log"));
+        wait_for_logind_call(server, "'xscreensaver'", "xscreensaver");
+        return;
+    }
+    std::vector<std::string> argv{"xss-lock"};
+    if (!notifier.empty())
+        argv.insert(argv.end(), {"--notifier", notifier});
+    argv.insert(argv.end(), {"--", locker_command(server, with)});
+    server.pids.push_back(launch(argv, env, -1, server.dir + "/xss-lock.log"));
+    wait_for_logind_call(server, "GetSessionByPID", "xss-lock");
+}
+
+void pull_trigger(xserver &server, lock_trigger trigger)
+{
+    switch (trigger) {
+    case lock_trigger::session_lock:
+        return tell_helper(server.logind, "lock", "the stand-in for logind");
+    case lock_trigger::sleep:
+        return tell_helper(server.logind, "sleep", "the stand-in for logind");
+    case lock_trigger::screen_saver:
+        // as xset s activate does
+        XForceScreenSaver(server.display, ScreenSaverActive);
+        XSync(server.display, False);
+        return;
+    case lock_trigger::notifier:
+        return;
+    }
+}
+
+std::vector<pid_t> lockers_started(const xserver &server)
+{
+    std::vector<pid_t> pids;
+    std::istringstream in(read_file(server.dir + "/lockers"));
+    for (pid_t pid; in >> pid;)
+        pids.push_back(pid);
+    return pids;
+}
+
+void set_screen_saver(Display *display, int timeout, int cycle)
+{
+    XSetScreenSaver(display, timeout, cycle, DefaultBlanking, DefaultExposures);
+    XSync(display, False);
+}
+
+idle_state idle_now(Display *display)
+{
+    XScreenSaverInfo info{};
+    XScreenSaverQueryInfo(display, DefaultRootWindow(display), &info);
+    return {info.idle / 1000.0, info.state == ScreenSaverOn};
+}
