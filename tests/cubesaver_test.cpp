@@ -24,7 +24,12 @@ struct screen_case {
     int pointer_y = -1;
     // a display daemon shrinks the screen to one monitor while it runs
     bool screen_shrunk = false;
+    // another client's window over or beside the picture
+    intruder who = intruder::none;
 };
+
+const char *const intruder_names[] = {
+    "", "window", "popup", "raising_window", "raising_popup", "window_beside"};
 
 constexpr bool shrunk_while_it_runs = true;
 
@@ -35,6 +40,8 @@ void PrintTo(const screen_case &c, std::ostream *out)
         *out << " from " << c.pointer_x << "," << c.pointer_y;
     if (c.screen_shrunk)
         *out << ", the screen shrunk while it runs";
+    if (c.who != intruder::none)
+        *out << ", with another client's " << intruder_names[static_cast<int>(c.who)];
 }
 
 std::string case_name(const testing::TestParamInfo<screen_case> &info)
@@ -45,6 +52,8 @@ std::string case_name(const testing::TestParamInfo<screen_case> &info)
                 std::to_string(info.param.pointer_y);
     if (info.param.screen_shrunk)
         name += "_screen_shrunk";
+    if (info.param.who != intruder::none)
+        name += std::string("_with_") + intruder_names[static_cast<int>(info.param.who)];
     return name;
 }
 
@@ -174,6 +183,14 @@ template <typename param> class on_server : public testing::TestWithParam<param>
     }
 };
 
+// "cubesaver: <what failed>: <why>", with a reason and one newline at the end
+bool is_failure_line(const std::string &text, const std::string &start)
+{
+    const size_t colon = text.find(": ", std::string("cubesaver: ").size());
+    return text.rfind(start, 0) == 0 && colon != std::string::npos && colon + 3 < text.size() &&
+           text.find('\n') == text.size() - 1;
+}
+
 // the display as the program found it, and silence
 void expect_display_given_back(running &run)
 {
@@ -185,6 +202,44 @@ void expect_display_given_back(running &run)
 class picture : public on_server<screen_case>
 {
 };
+
+// another client's window comes over the picture or beside it: the program
+// raises its own over what a window manager stacks, seldom however often
+// that comes back, never over another client's override-redirect window,
+// and not at all while nothing covers the picture
+void expect_stacking_with(const xserver &server, intruder who, const screenshot &shot)
+{
+    const bool beside = who == intruder::window_beside;
+    process other;
+    const auto show = [&] {
+        other = start_intruder(server.name, who, beside ? shot.left - 60 : shot.left + 200,
+                               beside ? shot.top - 50 : shot.top + 100);
+    };
+    const bool settles = who == intruder::window || who == intruder::window_beside;
+    const int raises = count_raises(server.name, settles ? 1 : 3, show);
+    testing::Test::RecordProperty("raises", raises);
+    switch (who) {
+    case intruder::window:
+        EXPECT_EQ(wait_for_nothing_over_picture(server.display, 2), "") << "left under it";
+        break;
+    case intruder::popup:
+    case intruder::raising_popup:
+        EXPECT_LE(raises, 2) << "it fights another client's override-redirect window";
+        EXPECT_NE(window_over_picture(server.display).find("\"intruder\""), std::string::npos)
+            << "the other client's window is not left on top";
+        break;
+    case intruder::raising_window:
+        EXPECT_GE(raises, 1) << "left under a window that raises itself";
+        EXPECT_LE(raises, 16) << "raised more than five times a second";
+        break;
+    case intruder::window_beside:
+        EXPECT_EQ(raises, 0) << "raised with nothing over the picture";
+        break;
+    case intruder::none:
+        break;
+    }
+    kill_process(other);
+}
 
 TEST_P(picture, equals_the_model_and_every_tick_becomes_a_stamp)
 {
@@ -238,6 +293,9 @@ TEST_P(picture, equals_the_model_and_every_tick_becomes_a_stamp)
         bottom = bottom || positions[i].row > picture_height - 30;
     }
     EXPECT_TRUE(right && bottom);
+
+    if (GetParam().who != intruder::none)
+        expect_stacking_with(run.server, GetParam().who, shot);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -251,7 +309,14 @@ INSTANTIATE_TEST_SUITE_P(
                     screen_case{gnome}, screen_case{xvfb_openbox}, screen_case{xvfb_i3},
                     screen_case{xorg_xfwm4}, screen_case{xorg_openbox},
                     screen_case{xorg_two_openbox}, screen_case{xorg_i3}, screen_case{xorg_two_i3},
-                    screen_case{xorg_two_mutter}, screen_case{xorg_kwin}),
+                    screen_case{xorg_two_mutter}, screen_case{xorg_kwin},
+                    screen_case{xvfb_larger, -1, -1, false, intruder::window},
+                    screen_case{xvfb_larger, -1, -1, false, intruder::window_beside},
+                    screen_case{xvfb_larger, -1, -1, false, intruder::raising_window},
+                    screen_case{xvfb_larger, -1, -1, false, intruder::raising_popup},
+                    screen_case{xvfb_openbox, -1, -1, false, intruder::window},
+                    screen_case{xorg_openbox, -1, -1, false, intruder::popup},
+                    screen_case{xorg_two_openbox, -1, -1, false, intruder::raising_popup}),
     case_name);
 
 class ending : public on_server<screen_case>
@@ -462,63 +527,231 @@ TEST_P(idle, a_locker_after_it_holds_the_keyboard_once_a_move_ends_it)
 INSTANTIATE_TEST_SUITE_P(servers, idle,
                          testing::Values(screen_case{xvfb_640}, screen_case{xorg_two}), case_name);
 
-struct signal_case {
-    server_setup server;
-    int number;
+struct lock_case {
+    screen_case screen;
+    lock_trigger trigger;
+    locker with;
 };
 
-void PrintTo(const signal_case &c, std::ostream *out)
+std::string lock_name(const lock_case &c)
 {
-    *out << describe(c.server) << " " << strsignal(c.number);
+    static const char *const triggers[] = {"session_lock", "sleep", "screen_saver_on",
+                                           "as_notifier"};
+    static const char *const lockers[] = {"i3lock", "slock", "xscreensaver"};
+    return case_name({c.screen, 0}) + "_" + triggers[static_cast<int>(c.trigger)] + "_" +
+           lockers[static_cast<int>(c.with)];
 }
 
-const server_setup &server_of(const signal_case &c)
+void PrintTo(const lock_case &c, std::ostream *out)
+{
+    *out << lock_name(c);
+}
+
+const server_setup &server_of(const lock_case &c)
+{
+    return c.screen.server;
+}
+
+class locking : public on_server<lock_case>
+{
+  protected:
+    void SetUp() override
+    {
+        on_server<lock_case>::SetUp();
+        const std::string why = cannot_lock(GetParam().with);
+        if (!IsSkipped() && !why.empty())
+            GTEST_SKIP() << why;
+    }
+};
+
+// a shell script that runs the line
+std::string write_script(const std::string &path, const std::string &line)
+{
+    std::ofstream(path) << "#!/bin/sh\n" << line << "\n";
+    chmod(path.c_str(), 0755);
+    return path;
+}
+
+// a locker gives up when another client holds the keyboard: i3lock after 2.5
+// s, slock after 0.6 s; one still there after this long holds it
+constexpr double locker_gives_up = 3;
+
+// the session starts its locker at the moment the program hears of the lock,
+// so the program lets go of the keyboard and pointer at once and ends as
+// after a move; starting it was no input, so the idle watchers were not reset
+TEST_P(locking, the_locker_started_then_holds_over_the_desktop_as_it_was)
+{
+    const lock_case &c = GetParam();
+    session run(c.screen.server);
+    xserver &server = run.server;
+    Display *display = server.display;
+    start_system_bus(server);
+    // where a monitor stays under it: a switch that takes the monitor away
+    // from under the pointer makes the server move it, which counts as input
+    if (c.screen.pointer_x >= 0)
+        move_pointer_to(display, c.screen.pointer_x, c.screen.pointer_y);
+    const desktop before = prepare_desktop(server);
+    const bool as_notifier = c.trigger == lock_trigger::notifier;
+    const std::string err = server.dir + "/stderr";
+    // as the README has it: the screen saver's timeout starts it, its cycle the locker
+    if (as_notifier)
+        set_screen_saver(display, 2, 2);
+    start_lock_watch(
+        server, c.with,
+        as_notifier ? write_script(server.dir + "/notifier", "exec " + cubesaver_path + " 2>" + err)
+                    : "");
+    // so that a reset of the idle time shows
+    sleep_seconds(1);
+    const idle_state idle_before = idle_now(display);
+    if (!as_notifier)
+        run.child = spawn(cubesaver_path, server.name, {}, stderr_mode::file, {server.system_bus});
+    ASSERT_TRUE(wait_for_picture(display, 20)) << "nothing drawn on the screen";
+    const screenshot shot = read_picture(display);
+    const idle_state idle_after = idle_now(display);
+    RecordProperty("idle_before", std::to_string(idle_before.seconds));
+    RecordProperty("idle_after", std::to_string(idle_after.seconds));
+    EXPECT_GE(idle_after.seconds, idle_before.seconds) << "starting it counted as input";
+    EXPECT_EQ(idle_after.saver_on, as_notifier) << "starting it turned the screen saver off";
+
+    const double pulled = now_seconds();
+    pull_trigger(server, c.trigger);
+    if (as_notifier) {
+        // until the cycle, the saver that started it stays on
+        bool stayed_on = true;
+        for (double end = now_seconds() + 10; program_window_shown(display) && now_seconds() < end;
+             sleep_seconds(0.02))
+            stayed_on = stayed_on && idle_now(display).saver_on;
+        EXPECT_TRUE(stayed_on) << "the screen saver went off while it ran";
+        EXPECT_EQ(read_file(err), "");
+    } else {
+        const int status = wait_exit(run.child, 5);
+        ASSERT_NE(status, -1) << "still running after the lock";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+        RecordProperty("seconds_to_exit", std::to_string(now_seconds() - pulled));
+        EXPECT_EQ(read_file(run.child.err_path), "");
+    }
+
+    // the locker the session started took its grabs and stays
+    if (c.with != locker::xscreensaver) {
+        std::vector<pid_t> started;
+        for (double end = now_seconds() + 10; started.empty() && now_seconds() < end;
+             sleep_seconds(0.02))
+            started = lockers_started(server);
+        ASSERT_EQ(started.size(), 1u) << "xss-lock started no locker, or more than one";
+        for (double end = now_seconds() + locker_gives_up; now_seconds() < end; sleep_seconds(0.05))
+            ASSERT_EQ(kill(started[0], 0), 0) << "the locker gave up";
+    } else {
+        sleep_seconds(locker_gives_up);
+    }
+    EXPECT_TRUE(keyboard_held_elsewhere(display)) << "no locker holds the keyboard";
+    // the screen saver hides every window until the person comes back
+    if (idle_now(display).saver_on)
+        nudge_pointer(server.input, 1, 0);
+    for (double end = now_seconds() + 5;
+         !locker_on_top(display, shot.left, shot.top) && now_seconds() < end; sleep_seconds(0.05))
+        ;
+    EXPECT_TRUE(locker_on_top(display, shot.left, shot.top)) << "the locker is not on top";
+    expect_desktop(server, before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    servers, locking,
+    testing::Values(lock_case{{xvfb_640}, lock_trigger::session_lock, locker::i3lock},
+                    lock_case{{xvfb_640}, lock_trigger::sleep, locker::slock},
+                    lock_case{{xvfb_640}, lock_trigger::screen_saver, locker::i3lock},
+                    lock_case{{xvfb_640}, lock_trigger::notifier, locker::slock},
+                    // the pointer outside the centred picture, where nothing may pull it in
+                    lock_case{{xvfb_larger, 10, 10}, lock_trigger::session_lock, locker::slock},
+                    lock_case{{xvfb_larger, 10, 10}, lock_trigger::notifier, locker::i3lock},
+                    lock_case{{xorg_24}, lock_trigger::session_lock, locker::slock},
+                    lock_case{{xorg_24}, lock_trigger::sleep, locker::i3lock},
+                    lock_case{{xorg_24}, lock_trigger::screen_saver, locker::slock},
+                    lock_case{{xorg_24}, lock_trigger::notifier, locker::i3lock},
+                    lock_case{{xorg_24}, lock_trigger::session_lock, locker::xscreensaver},
+                    lock_case{{xorg_two, 300, 300}, lock_trigger::session_lock, locker::i3lock},
+                    lock_case{{xorg_two, 300, 300}, lock_trigger::screen_saver, locker::i3lock},
+                    lock_case{{xorg_two, 300, 300}, lock_trigger::notifier, locker::slock},
+                    lock_case{{xorg_two, 300, 300}, lock_trigger::sleep, locker::xscreensaver},
+                    lock_case{{xorg_openbox}, lock_trigger::session_lock, locker::i3lock},
+                    lock_case{{xorg_openbox}, lock_trigger::notifier, locker::slock}),
+    [](const testing::TestParamInfo<lock_case> &info) { return lock_name(info.param); });
+
+// what stops it from outside: a signal, or another client destroying its window
+constexpr int window_destroyed = 0;
+
+struct stop_case {
+    server_setup server;
+    int signal; // or window_destroyed
+};
+
+std::string stop_name(const stop_case &c)
+{
+    return describe(c.server) + "_" +
+           (c.signal == window_destroyed ? "window_destroyed" : sigabbrev_np(c.signal));
+}
+
+void PrintTo(const stop_case &c, std::ostream *out)
+{
+    *out << stop_name(c);
+}
+
+const server_setup &server_of(const stop_case &c)
 {
     return c.server;
 }
 
-class stopping : public on_server<signal_case>
+class stopping : public on_server<stop_case>
 {
 };
 
-// killed by that same signal, however it falls against the library's lock
-TEST_P(stopping, gives_the_display_back_and_dies_of_it)
+// a signal kills it with that same signal, however it falls against the
+// library's lock; a window destroyed under it is a failure: status 1 and one
+// line, as on any other failure; it gives the display back either way
+TEST_P(stopping, gives_the_display_back_and_ends_as_the_cause_says)
 {
-    for (int attempt = 0; attempt < 5; ++attempt) {
+    const int signal = GetParam().signal;
+    const int attempts = signal == window_destroyed ? 10 : 5;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         SCOPED_TRACE(testing::Message() << "attempt " << attempt);
         // with cores allowed, as a user's shell may allow them, a quit must
         // still leave none
         running run({GetParam().server}, {}, true);
-        sleep_seconds(0.05 * attempt);
-        kill(run.child.pid, GetParam().number);
+        sleep_seconds(0.05 * (attempt % 5));
+        if (signal == window_destroyed)
+            destroy_program_window(run.server.display);
+        else
+            kill(run.child.pid, signal);
         const int status = wait_exit(run.child, 10);
-        ASSERT_NE(status, -1) << "still running after the signal";
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == GetParam().number)
-            << "wait status " << status;
+        ASSERT_NE(status, -1) << "still running";
         EXPECT_FALSE(WIFSIGNALED(status) && WCOREDUMP(status)) << "it dumped core";
-        expect_display_given_back(run);
+        if (signal == window_destroyed) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "wait status " << status;
+            const std::string err = read_file(run.child.err_path);
+            EXPECT_TRUE(is_failure_line(err, "cubesaver: lost its window: ")) << err;
+            expect_desktop(run.server, run.before);
+        } else {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal)
+                << "wait status " << status;
+            expect_display_given_back(run);
+        }
     }
-}
-
-std::string signal_name(const testing::TestParamInfo<signal_case> &info)
-{
-    return describe(info.param.server) + "_" + sigabbrev_np(info.param.number);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     servers, stopping,
-    testing::Values(signal_case{xorg_24, SIGTERM}, signal_case{xorg_24, SIGINT},
-                    signal_case{xorg_16, SIGQUIT}, signal_case{xorg_16, SIGHUP},
-                    signal_case{xorg_two, SIGTERM}, signal_case{xorg_two, SIGHUP},
-                    signal_case{xorg_offset, SIGTERM}, signal_case{xorg_offset, SIGHUP},
-                    signal_case{xorg_portrait, SIGTERM}, signal_case{xorg_scaled, SIGHUP},
-                    signal_case{xorg_portrait_and_scaled, SIGTERM}, signal_case{xvfb_640, SIGTERM},
-                    signal_case{xvfb_640, SIGHUP}, signal_case{sway, SIGTERM},
-                    signal_case{kwin, SIGTERM}, signal_case{gnome, SIGTERM},
-                    signal_case{xorg_xfwm4, SIGTERM}, signal_case{xorg_two_openbox, SIGHUP},
-                    signal_case{xorg_i3, SIGTERM}, signal_case{xorg_two_mutter, SIGTERM},
-                    signal_case{xorg_kwin, SIGHUP}),
-    signal_name);
+    testing::Values(stop_case{xorg_24, SIGTERM}, stop_case{xorg_24, SIGINT},
+                    stop_case{xorg_16, SIGQUIT}, stop_case{xorg_16, SIGHUP},
+                    stop_case{xorg_two, SIGTERM}, stop_case{xorg_two, SIGHUP},
+                    stop_case{xorg_offset, SIGTERM}, stop_case{xorg_offset, SIGHUP},
+                    stop_case{xorg_portrait, SIGTERM}, stop_case{xorg_scaled, SIGHUP},
+                    stop_case{xorg_portrait_and_scaled, SIGTERM}, stop_case{xvfb_640, SIGTERM},
+                    stop_case{xvfb_640, SIGHUP}, stop_case{sway, SIGTERM}, stop_case{kwin, SIGTERM},
+                    stop_case{gnome, SIGTERM}, stop_case{xorg_xfwm4, SIGTERM},
+                    stop_case{xorg_two_openbox, SIGHUP}, stop_case{xorg_i3, SIGTERM},
+                    stop_case{xorg_two_mutter, SIGTERM}, stop_case{xorg_kwin, SIGHUP},
+                    stop_case{xvfb_larger, window_destroyed}, stop_case{xorg_24, window_destroyed},
+                    stop_case{xorg_two, window_destroyed}),
+    [](const testing::TestParamInfo<stop_case> &info) { return stop_name(info.param); });
 
 TEST(lost_server, ends_it_promptly_with_status_1_and_its_one_line)
 {
@@ -557,14 +790,6 @@ void PrintTo(const failure_case &c, std::ostream *out)
 class failure : public testing::TestWithParam<failure_case>
 {
 };
-
-// "cubesaver: cannot <what>: <why>", with a reason and one newline at the end
-bool is_failure_line(const std::string &text, const std::string &start)
-{
-    const size_t colon = text.find(": ", std::string("cubesaver: ").size());
-    return text.rfind(start, 0) == 0 && colon != std::string::npos && colon + 3 < text.size() &&
-           text.find('\n') == text.size() - 1;
-}
 
 // a failing set-up exits 1 within seconds, however stderr is, and leaves no window
 TEST_P(failure, exits_1_with_one_line_and_leaves_no_window)
