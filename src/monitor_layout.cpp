@@ -21,7 +21,9 @@ struct {
     XRRScreenResources *resources;
     std::vector<XRRCrtcInfo *> crtcs;
     // each crtc's transform and filter (a scaled monitor), or nullptr before
-    // randr 1.3
+    // randr 1.3; the switch shows the crtc unscaled but keeps the transform
+    // its user asked for, which the server applies again with the crtc's
+    // next configuration
     std::vector<XRRCrtcTransformAttributes *> transforms;
 } record;
 
@@ -75,52 +77,61 @@ bool same_crtc(const XRRCrtcInfo *was, const XRRCrtcInfo *now)
     return true;
 }
 
+// whether the crtc shows what was recorded for it
+bool as_recorded(int i, const XRRCrtcInfo *crtc)
+{
+    // where no transform was recorded there is none to put back
+    XRRCrtcTransformAttributes *transform =
+        record.transforms[i] ? transform_of(record.dpy, record.resources->crtcs[i]) : nullptr;
+    const bool same_shape = same_transform(record.transforms[i], transform);
+    if (transform)
+        XFree(transform);
+    return same_shape && same_crtc(record.crtcs[i], crtc);
+}
+
+// the crtcs that differ from the record, and whether the screen's size does
+std::vector<int> differences(XRRScreenResources *now, bool &resize)
+{
+    int width, height;
+    size_of_screen(width, height);
+    resize = width != record.width || height != record.height;
+    std::vector<int> differing;
+    for (int i = 0; i < static_cast<int>(record.crtcs.size()); ++i) {
+        XRRCrtcInfo *crtc =
+            record.crtcs[i] ? XRRGetCrtcInfo(record.dpy, now, record.resources->crtcs[i]) : nullptr;
+        if (crtc && !as_recorded(i, crtc))
+            differing.push_back(i);
+        if (crtc)
+            XRRFreeCrtcInfo(crtc);
+    }
+    return differing;
+}
+
 // every monitor and the screen size back as recorded, touching only what
-// differs; a monitor outside a screen that must shrink goes off first
-void put_layout_back()
+// differs; a monitor outside a screen that must shrink goes off first.
+// whether it is all back
+bool put_layout_back()
 {
     Display *dpy = record.dpy;
     const Window root = DefaultRootWindow(dpy);
     XRRScreenResources *now = XRRGetScreenResourcesCurrent(dpy, root);
     if (!now)
-        return;
-    int width, height;
-    size_of_screen(width, height);
-    const bool resize = width != record.width || height != record.height;
-    std::vector<int> differing;
-    std::vector<int> transformed;
-    for (int i = 0; i < static_cast<int>(record.crtcs.size()); ++i) {
-        XRRCrtcInfo *crtc =
-            record.crtcs[i] ? XRRGetCrtcInfo(dpy, now, record.resources->crtcs[i]) : nullptr;
-        if (!crtc)
-            continue;
-        // where none was recorded there is none to put back
-        XRRCrtcTransformAttributes *transform =
-            record.transforms[i] ? transform_of(dpy, record.resources->crtcs[i]) : nullptr;
-        const bool same_shape = same_transform(record.transforms[i], transform);
-        if (transform)
-            XFree(transform);
-        if (!same_shape)
-            transformed.push_back(i);
-        if (!same_shape || !same_crtc(record.crtcs[i], crtc)) {
-            differing.push_back(i);
+        return true;
+    bool resize;
+    const std::vector<int> differing = differences(now, resize);
+    for (int i : differing) {
+        XRRCrtcInfo *crtc = XRRGetCrtcInfo(dpy, now, record.resources->crtcs[i]);
+        if (crtc) {
             const bool outside = crtc->x + static_cast<int>(crtc->width) > record.width ||
                                  crtc->y + static_cast<int>(crtc->height) > record.height;
             if (resize && crtc->mode != None && outside)
                 XRRSetCrtcConfig(dpy, now, record.resources->crtcs[i], CurrentTime, 0, 0, None,
                                  RR_Rotate_0, nullptr, 0);
+            XRRFreeCrtcInfo(crtc);
         }
-        XRRFreeCrtcInfo(crtc);
     }
     if (resize)
         XRRSetScreenSize(dpy, root, record.width, record.height, record.width_mm, record.height_mm);
-    // a transform takes effect with the crtc's next configuration
-    for (int i : transformed) {
-        XRRCrtcTransformAttributes *was = record.transforms[i];
-        XRRSetCrtcTransform(dpy, record.resources->crtcs[i], &was->currentTransform,
-                            was->currentFilter ? was->currentFilter : "", was->currentParams,
-                            was->currentNparams);
-    }
     for (int i : differing) {
         const XRRCrtcInfo *was = record.crtcs[i];
         XRRSetCrtcConfig(dpy, now, record.resources->crtcs[i], CurrentTime, was->x, was->y,
@@ -128,6 +139,12 @@ void put_layout_back()
     }
     XRRFreeScreenResources(now);
     XSync(dpy, False);
+    now = XRRGetScreenResourcesCurrent(dpy, root);
+    if (!now)
+        return false;
+    const bool back = differences(now, resize).empty() && !resize;
+    XRRFreeScreenResources(now);
+    return back;
 }
 
 } // namespace
@@ -157,12 +174,11 @@ void record_layout(Display *dpy)
 }
 
 // the record serves once, and is let go of then
-void restore_layout()
+bool restore_layout()
 {
     if (!record.dpy)
-        return;
-    if (record.resources)
-        put_layout_back();
+        return true;
+    const bool back = !record.resources || put_layout_back();
     for (XRRCrtcInfo *crtc : record.crtcs)
         if (crtc)
             XRRFreeCrtcInfo(crtc);
@@ -176,4 +192,5 @@ void restore_layout()
     record.resources = nullptr;
     XCloseDisplay(record.dpy);
     record.dpy = nullptr;
+    return back;
 }

@@ -5,5 +5,6 @@
 
 // takes dpy (or nullptr) and records the layout on it, where RandR 1.2 is
 void record_layout(Display *dpy);
-// puts back whatever differs from the record, then lets go of it
-void restore_layout();
+// puts back whatever differs from the record, then lets go of it; whether the
+// monitors are back as recorded
+bool restore_layout();

@@ -57,7 +57,9 @@ void let_go_of_input()
 void restore_display()
 {
     watch_window_moves();
-    restore_layout();
+    if (!restore_layout())
+        show_failure("cannot give the monitors back",
+                     "the server keeps another layout; xrandr puts it back by hand");
     restore_window_places();
 }
 
