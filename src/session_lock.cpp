@@ -2,7 +2,7 @@
 // to sleep, a locker starts at that moment and must take the keyboard and
 // pointer, so the run ends at once. logind says so on the system bus, and an
 // idle watcher's timer (xss-lock's) starts its locker when the x server's
-// screen saver turns on, or cycles after the notifier it started
+// screen saver turns on
 #include "session_lock.h"
 
 #include <X11/extensions/scrnsaver.h>
@@ -29,7 +29,8 @@ struct {
     std::string session;
     Display *dpy;
     int saver_event;
-    // on when it started: an idle watcher started it as its notifier
+    // on when it started: an idle watcher started it as its notifier or
+    // locker, and it ends then only when the watcher says so
     bool saver_on;
 } watch;
 
@@ -90,8 +91,7 @@ void watch_screen_saver(Display *dpy)
         return;
     }
     watch.saver_on = info.state == ScreenSaverOn;
-    XScreenSaverSelectInput(dpy, DefaultRootWindow(dpy),
-                            ScreenSaverNotifyMask | ScreenSaverCycleMask);
+    XScreenSaverSelectInput(dpy, DefaultRootWindow(dpy), ScreenSaverNotifyMask);
     XFlush(dpy);
     watch.dpy = dpy;
 }
@@ -104,7 +104,7 @@ void hear_screen_saver()
         if (event.type != watch.saver_event + ScreenSaverNotify)
             continue;
         const auto &notify = reinterpret_cast<const XScreenSaverNotifyEvent &>(event);
-        if (notify.state == ScreenSaverCycle || (notify.state == ScreenSaverOn && !watch.saver_on))
+        if (notify.state == ScreenSaverOn && !watch.saver_on)
             watch.locking = true;
         watch.saver_on = notify.state != ScreenSaverOff;
     }
