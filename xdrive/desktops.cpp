@@ -35,7 +35,7 @@ const client_window client_windows[] = {
     // beyond the 640 columns, pulled in
     {700, 200, 300, 200, 0, false},
     // larger than 640x480, made smaller
-    {40, 60, 900, 620, 0, false},
+    {0, 0, 900, 620, 0, false},
     {200, 300, 300, 200, 0, true},
     // on the second monitor, where the 640x480 screen clamps it
     {1200, 300, 400, 300, 1, false},
@@ -79,6 +79,76 @@ std::string write_i3_config(const std::string &dir)
     return path;
 }
 
+// whether a window of the given _NET_WM_WINDOW_TYPE_ is among the managed ones
+bool window_of_type(Display *display, const std::string &type)
+{
+    Atom kind;
+    int format;
+    unsigned long count, after;
+    unsigned char *data = nullptr;
+    std::vector<Window> clients;
+    if (XGetWindowProperty(display, DefaultRootWindow(display),
+                           XInternAtom(display, "_NET_CLIENT_LIST", False), 0, 4096, False,
+                           XA_WINDOW, &kind, &format, &count, &after, &data) == Success &&
+        kind == XA_WINDOW) {
+        const auto *ids = reinterpret_cast<const unsigned long *>(data);
+        clients.assign(ids, ids + count);
+    }
+    if (data)
+        XFree(data);
+    const Atom wanted = XInternAtom(display, ("_NET_WM_WINDOW_TYPE_" + type).c_str(), False);
+    for (Window client : clients) {
+        data = nullptr;
+        const bool match =
+            XGetWindowProperty(display, client, XInternAtom(display, "_NET_WM_WINDOW_TYPE", False),
+                               0, 1, False, XA_ATOM, &kind, &format, &count, &after,
+                               &data) == Success &&
+            count == 1 && *reinterpret_cast<const unsigned long *>(data) == wanted;
+        if (data)
+            XFree(data);
+        if (match)
+            return true;
+    }
+    return false;
+}
+
+// a desktop as a person's login starts it: its session manager under a
+// session bus of its own, as the desktop's own user, up once its window
+// manager manages, its desktop window shows and its panel, where it is a
+// window of its own
+void start_session(xserver &server)
+{
+    const std::string log = server.dir + "/session.log";
+    switch (server.setup.wm) {
+    case window_manager::mate:
+        launch_as_desktop_user(server, {"dbus-run-session", "--", "mate-session"}, {}, log);
+        break;
+    case window_manager::lxqt: {
+        // openbox as its window manager, as a person picks it at the first start
+        const std::string config = server.dir + "/home/.config/lxqt";
+        launch_as_desktop_user(server,
+                               {"sh", "-c",
+                                "mkdir -p " + config +
+                                    " && printf '[General]\\nwindow_manager=openbox\\n' >" +
+                                    config + "/session.conf && exec dbus-run-session -- startlxqt"},
+                               {}, log);
+        break;
+    }
+    default:
+        launch_as_desktop_user(server, {"dbus-run-session", "--", "cinnamon-session-cinnamon"}, {},
+                               log);
+        break;
+    }
+    Display *display = server.display;
+    wait_until(
+        [&] {
+            return has_property(display, DefaultRootWindow(display), "_NET_SUPPORTING_WM_CHECK") &&
+                   window_of_type(display, "DESKTOP") &&
+                   (server.setup.wm == window_manager::cinnamon || window_of_type(display, "DOCK"));
+        },
+        "the desktop session: " + read_file(log));
+}
+
 void start_window_manager(xserver &server)
 {
     const std::vector<std::string> env{"DISPLAY=" + server.name, "HOME=" + server.dir,
@@ -116,7 +186,33 @@ void start_window_manager(xserver &server)
         start({"dbus-run-session", "--", "kwin_x11", "--replace"});
         wait_until(managing, "kwin_x11");
         break;
+    case window_manager::mate:
+    case window_manager::lxqt:
+    case window_manager::cinnamon:
+        start_session(server);
+        break;
     }
+}
+
+// whether the window manager says the window is maximised both ways
+bool maximised(Display *display, Window window)
+{
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char *data = nullptr;
+    int found = 0;
+    if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_STATE", False), 0, 64,
+                           False, XA_ATOM, &type, &format, &count, &after, &data) == Success &&
+        type == XA_ATOM) {
+        const auto *states = reinterpret_cast<const unsigned long *>(data);
+        for (unsigned long i = 0; i < count; ++i)
+            found += states[i] == XInternAtom(display, "_NET_WM_STATE_MAXIMIZED_VERT", False) ||
+                     states[i] == XInternAtom(display, "_NET_WM_STATE_MAXIMIZED_HORZ", False);
+    }
+    if (data)
+        XFree(data);
+    return found == 2;
 }
 
 // a window as an ordinary program maps it, asking for its own place
@@ -153,26 +249,44 @@ const passwd *desktop_user()
     return getpwnam(desktop_user_name);
 }
 
-std::vector<std::string> as_desktop_user(const xserver &server, const std::string &home,
-                                         const std::vector<std::string> &argv)
+void launch_as_desktop_user(xserver &server, const std::vector<std::string> &argv,
+                            const std::vector<std::string> &env, const std::string &log)
 {
     const passwd *user = desktop_user();
     if (!user)
         throw std::runtime_error(std::string("there is no user ") + desktop_user_name);
-    mkdir(home.c_str(), 0700);
+    // a home and a runtime folder of the user's own, as a login gives
+    const std::string home = server.dir + "/home", runtime = server.dir + "/user-runtime";
     chmod(server.dir.c_str(), 0711);
-    if (chown(home.c_str(), user->pw_uid, user->pw_gid) != 0)
-        throw std::runtime_error("cannot give " + home + " to " + desktop_user_name);
+    for (const std::string &dir : {home, runtime}) {
+        mkdir(dir.c_str(), 0700);
+        if (chown(dir.c_str(), user->pw_uid, user->pw_gid) != 0)
+            throw std::runtime_error("cannot give " + dir + " to " + desktop_user_name);
+    }
     std::vector<std::string> all{"setpriv",
                                  "--reuid=" + std::to_string(user->pw_uid),
                                  "--regid=" + std::to_string(user->pw_gid),
                                  "--init-groups",
                                  "env",
+                                 "-i",
                                  "HOME=" + home,
                                  "USER=" + std::string(desktop_user_name),
-                                 "LOGNAME=" + std::string(desktop_user_name)};
+                                 "LOGNAME=" + std::string(desktop_user_name),
+                                 "PATH=/usr/local/bin:/usr/bin:/bin",
+                                 "LANG=C.UTF-8",
+                                 "XDG_RUNTIME_DIR=" + runtime,
+                                 "DISPLAY=" + server.name};
+    all.insert(all.end(), env.begin(), env.end());
     all.insert(all.end(), argv.begin(), argv.end());
-    return all;
+    server.pids.push_back(launch(all, {}, -1, log));
+    server.desktop_user = true;
+}
+
+void end_desktop_user()
+{
+    const std::string kill = std::string("pkill -KILL -u ") + desktop_user_name;
+    for (double end = now_seconds() + 10; std::system(kill.c_str()) == 0 && now_seconds() < end;)
+        sleep_seconds(0.05);
 }
 
 std::string cannot_run_as_desktop_user()
@@ -187,16 +301,22 @@ std::string cannot_run_as_desktop_user()
 
 std::string cannot_run_desktop(window_manager wm)
 {
-    static const std::vector<std::string> needs[] = {{},
-                                                     {"xfwm4", "dbus-run-session"},
-                                                     {"openbox", "picom"},
-                                                     {"i3", "i3bar"},
-                                                     {"mutter", "dbus-run-session"},
-                                                     {"kwin_x11", "dbus-run-session"}};
+    static const std::vector<std::string> needs[] = {
+        {},
+        {"xfwm4", "dbus-run-session"},
+        {"openbox", "picom"},
+        {"i3", "i3bar"},
+        {"mutter", "dbus-run-session"},
+        {"kwin_x11", "dbus-run-session"},
+        {"mate-session", "marco", "mate-panel", "caja"},
+        {"startlxqt", "openbox", "lxqt-panel", "pcmanfm-qt"},
+        {"cinnamon-session-cinnamon", "cinnamon", "nemo-desktop"}};
     for (const std::string &program : needs[static_cast<int>(wm)])
         if (access(("/usr/bin/" + program).c_str(), X_OK) != 0)
             return program + " is not installed (script/servers and .ci/run install it)";
-    return "";
+    const bool session =
+        wm == window_manager::mate || wm == window_manager::lxqt || wm == window_manager::cinnamon;
+    return session ? cannot_run_as_desktop_user() : "";
 }
 
 void start_desktop(xserver &server)
@@ -265,7 +385,8 @@ std::vector<std::string> window_places(const xserver &server)
             continue;
         }
         places.push_back(std::to_string(width) + "x" + std::to_string(height) + "+" +
-                         std::to_string(x) + "+" + std::to_string(y));
+                         std::to_string(x) + "+" + std::to_string(y) +
+                         (maximised(display, window) ? " maximised" : ""));
     }
     return places;
 }

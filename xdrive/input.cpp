@@ -200,6 +200,20 @@ Display *grab_keyboard(const std::string &name)
     return display;
 }
 
+bool grab_keyboard_and_pointer(Display *display)
+{
+    const Window root = DefaultRootWindow(display);
+    if (XGrabKeyboard(display, root, False, GrabModeAsync, GrabModeAsync, CurrentTime) !=
+        GrabSuccess)
+        return false;
+    if (XGrabPointer(display, root, False, 0, GrabModeAsync, GrabModeAsync, None, None,
+                     CurrentTime) == GrabSuccess)
+        return true;
+    XUngrabKeyboard(display, CurrentTime);
+    XSync(display, False);
+    return false;
+}
+
 bool keyboard_held_elsewhere(Display *display)
 {
     const int result = XGrabKeyboard(display, DefaultRootWindow(display), False, GrabModeAsync,
@@ -208,6 +222,11 @@ bool keyboard_held_elsewhere(Display *display)
         XUngrabKeyboard(display, CurrentTime);
     XSync(display, False);
     return result == AlreadyGrabbed || result == GrabFrozen;
+}
+
+Display *open_connection(const std::string &name)
+{
+    return open_display(name);
 }
 
 void close_display(Display *display)

@@ -27,11 +27,15 @@ Display *open_display(const std::string &name);
 void start_desktop(xserver &server);
 // the user a desktop runs as, or nullptr where there is none
 const passwd *desktop_user();
+// ends every process of that user
+void end_desktop_user();
 // why nothing can run as that user here, or ""
 std::string cannot_run_as_desktop_user();
-// the command that runs argv as that user, with a home of its own (made)
-std::vector<std::string> as_desktop_user(const xserver &server, const std::string &home,
-                                         const std::vector<std::string> &argv);
+// starts argv as that user, with a home and runtime folder of its own in the
+// server's folder, the server's display and the extra environment given;
+// every process of the user ends with the server
+void launch_as_desktop_user(xserver &server, const std::vector<std::string> &argv,
+                            const std::vector<std::string> &env, const std::string &log);
 // why the window manager cannot run here, or ""
 std::string cannot_run_desktop(window_manager wm);
 // a python helper from xdrive/ with the extra environment, in a process group

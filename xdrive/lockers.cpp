@@ -118,17 +118,18 @@ void start_system_bus(xserver &server)
 
 void start_lock_watch(xserver &server, locker with, const std::string &notifier)
 {
-    const std::vector<std::string> env{"DISPLAY=" + server.name, server.system_bus};
     if (with == locker::xscreensaver) {
         // its own helper hears logind's lock and sleep and locks
-        server.pids.push_back(launch(
-            as_desktop_user(server, server.dir + "/home",
-                            {"dbus-run-session", "--", "xscreensaver", "-no-splash", "-verbose"}),
-            env, -1, server.dir + "/xscreensaver.log"));
+        launch_as_desktop_user(server, {"dbus-run-session", "--", "xscreensaver", "-no-splash"},
+                               {server.system_bus}, server.dir + "/xscreensaver.log");
         wait_for_logind_call(server, "'xscreensaver'", "xscreensaver");
         return;
     }
+    const std::vector<std::string> env{"DISPLAY=" + server.name, server.system_bus};
     std::vector<std::string> argv{"xss-lock"};
+    // i3's own line hands i3lock the lock that holds sleep back until it shows
+    if (with == locker::i3lock)
+        argv.push_back("--transfer-sleep-lock");
     if (!notifier.empty())
         argv.insert(argv.end(), {"--notifier", notifier});
     argv.insert(argv.end(), {"--", locker_command(server, with)});

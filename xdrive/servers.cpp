@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -105,6 +106,8 @@ std::vector<std::string> arrangement(monitors layout)
     case monitors::portrait_and_scaled:
         return {"--output", "DUMMY0",   "--scale", "1.5x1.5", "--output",
                 "DUMMY1",   "--rotate", "left",    "--pos",   "1536x0"};
+    case monitors::portrait_first:
+        return {"--output", "DUMMY0", "--rotate", "left", "--output", "DUMMY1", "--pos", "768x0"};
     default:
         return {};
     }
@@ -280,10 +283,12 @@ std::string describe(const server_setup &setup)
     static const char *const names[] = {"xvfb",     "xorg",          "xorg_no_640",
                                         "xwayland", "xwayland_seat", "xwayland_rootful",
                                         "sway",     "kwin",          "gnome"};
-    static const char *const layouts[] = {"",          "_two_side_by_side", "_two_offset",
-                                          "_portrait", "_scaled",           "_portrait_and_scaled"};
-    static const char *const window_managers[] = {"",    "_xfwm4",  "_openbox_picom",
-                                                  "_i3", "_mutter", "_kwin_x11"};
+    static const char *const layouts[] = {
+        "",        "_two_side_by_side",    "_two_offset",    "_portrait",
+        "_scaled", "_portrait_and_scaled", "_portrait_first"};
+    static const char *const window_managers[] = {"",      "_xfwm4",  "_openbox_picom",
+                                                  "_i3",   "_mutter", "_kwin_x11",
+                                                  "_mate", "_lxqt",   "_cinnamon"};
     return std::string(names[static_cast<int>(setup.kind)]) + "_" + std::to_string(setup.width) +
            "x" + std::to_string(setup.height) + "x" + std::to_string(setup.depth) +
            layouts[static_cast<int>(setup.layout)] + window_managers[static_cast<int>(setup.wm)];
@@ -439,7 +444,17 @@ void stop_xserver(xserver &server)
         waitpid(*pid, nullptr, 0);
         kill(-*pid, SIGKILL);
     }
-    if (!server.dir.empty())
+    // and a desktop's daemons, which leave their process group
+    if (server.desktop_user)
+        end_desktop_user();
+    if (!server.dir.empty()) {
+        // a desktop's file system helpers (gvfsd-fuse) mount in its runtime folder
+        std::ifstream mounts("/proc/mounts");
+        for (std::string device, point, rest;
+             mounts >> device >> point && std::getline(mounts, rest);)
+            if (point.rfind(server.dir + "/", 0) == 0)
+                umount2(point.c_str(), MNT_DETACH);
         std::system(("rm -rf '" + server.dir + "'").c_str());
+    }
     server = xserver{};
 }

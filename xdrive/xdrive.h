@@ -29,13 +29,24 @@ enum class server_kind {
 
 // Xorg's monitors: one, or two 1024x768 outputs across the screen's width,
 // the second beside the first or lower by 128, or rotated left (portrait)
-// beside it, or beside a first one scaled by 1.5, or both
-enum class monitors { one, side_by_side, offset, portrait, scaled, portrait_and_scaled };
+// beside it, or beside a first one scaled by 1.5, or both; or the first
+// rotated left at 0,0, where a switch leaves only its rotation changed
+enum class monitors {
+    one,
+    side_by_side,
+    offset,
+    portrait,
+    scaled,
+    portrait_and_scaled,
+    portrait_first
+};
 
-// what runs on an Xvfb or Xorg desktop, each with two ordinary windows: xfwm4
-// with its compositor, openbox with picom, i3 with its bar, mutter and KWin as
-// X11 window managers
-enum class window_manager { none, xfwm4, openbox, i3, mutter, kwin };
+// what runs on an Xvfb or Xorg desktop, each with ordinary windows of several
+// kinds: xfwm4 with its compositor, openbox with picom, i3 with its bar, mutter
+// and KWin as X11 window managers; and whole desktop sessions, with their
+// panels and desktop windows, as a user of their own: MATE (marco), LXQt
+// (openbox), Cinnamon (muffin)
+enum class window_manager { none, xfwm4, openbox, i3, mutter, kwin, mate, lxqt, cinnamon };
 
 struct server_setup {
     server_kind kind;
@@ -66,6 +77,8 @@ struct xserver {
     std::vector<unsigned long> windows;
     // GNOME: the process that holds mutter's RemoteDesktop session
     helper hand;
+    // whether processes of the desktop's own user run on it
+    bool desktop_user = false;
     // a system bus of its own, with a stand-in for logind on it, or ""
     std::string system_bus;
     helper logind;
@@ -175,7 +188,8 @@ bool wait_for_red(Display *display, double seconds);
 // whether the program's window shows anything but black within the given
 // seconds: its first stamp, whatever its colour
 bool wait_for_picture(Display *display, double seconds);
-// each of the desktop's ordinary windows as WIDTHxHEIGHT+X+Y, or "gone"
+// each of the desktop's ordinary windows as WIDTHxHEIGHT+X+Y, with " maximised"
+// where it is, or "gone"
 std::vector<std::string> window_places(const xserver &server);
 // the places once they equal the wanted ones, or as they are after the seconds,
 // as window managers put windows back in their own time
@@ -245,8 +259,12 @@ process start_intruder(const std::string &name, intruder who, int x, int y);
 int count_raises(const std::string &name, double seconds, const std::function<void()> &act);
 // another client holds a keyboard grab until the returned connection closes
 Display *grab_keyboard(const std::string &name);
+// one try at both grabs, as a locker makes it; they stay held where it works
+bool grab_keyboard_and_pointer(Display *display);
 // whether another client holds the keyboard, as a lock screen does
 bool keyboard_held_elsewhere(Display *display);
+// a connection of another client's to the named display
+Display *open_connection(const std::string &name);
 void close_display(Display *display);
 
 // where the stamps land: rows and columns from a rand()-like source, row first
