@@ -172,6 +172,30 @@ sample run_once(const run_options &run)
     return figures;
 }
 
+// from a lock's trigger until a locker's grabs of the keyboard and the pointer
+// both succeed, tried without a pause as i3lock tries them
+double lock_release_ms(lock_trigger trigger)
+{
+    session state({server_kind::xvfb, 640, 480, 16});
+    xserver &server = state.server;
+    start_system_bus(server);
+    state.child = spawn(program, server.name, {}, stderr_mode::file, {server.system_bus});
+    if (!wait_for_red(server.display, 20))
+        throw std::runtime_error(program + ": nothing red on the screen");
+    Display *locker = open_connection(server.name);
+    usleep(300000);
+    const double pulled = now_seconds();
+    pull_trigger(server, trigger);
+    bool grabbed = false;
+    while (!grabbed && now_seconds() < pulled + 5)
+        grabbed = grab_keyboard_and_pointer(locker);
+    const double released = now_seconds();
+    close_display(locker);
+    if (!grabbed)
+        throw std::runtime_error(program + ": the keyboard and pointer stay held after a lock");
+    return (released - pulled) * 1000;
+}
+
 // figure name -> samples, for one side of the table
 using results = std::map<std::string, std::vector<double>>;
 
@@ -213,6 +237,8 @@ const row rows[] = {
     {"drift_stamps_loaded", "drift against 120·t over the window (stamps), loaded", false},
     {"presentations_per_s", "presentations per second"},
     {"exit_latency_ms", "exit latency after a 1-pixel move (ms)"},
+    {"lock_release_ms", "keyboard and pointer free after logind's Session.Lock (ms)", false},
+    {"saver_release_ms", "keyboard and pointer free after the screen saver turns on (ms)", false},
     {"startup_ms", "start-up, spawn to the first cube (ms)"},
     {"peak_rss_mib", "peak RSS (MiB)"},
     {"rss_growth_mib", "RSS growth over the window (MiB)"},
@@ -321,6 +347,10 @@ int main(int argc, char **argv)
         for (int i = 0; i < set.latency_runs; ++i) {
             repeat(ours, 1, {program}, {"exit_latency_ms", "startup_ms"});
             repeat(floor, 1, {floor_program, {"startup"}, 0, {}, false, false}, {"startup_ms"});
+        }
+        for (int i = 0; i < set.latency_runs; ++i) {
+            ours["lock_release_ms"].push_back(lock_release_ms(lock_trigger::session_lock));
+            ours["saver_release_ms"].push_back(lock_release_ms(lock_trigger::screen_saver));
         }
         report(ours, floor, set, json_path);
     } catch (const std::exception &e) {
