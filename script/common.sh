@@ -5,12 +5,15 @@ cd "$top"
 
 build_packages=(g++ cmake make pkg-config liballegro4-dev libx11-dev libxi-dev libxrandr-dev libxss-dev
     libsystemd-dev)
-test_packages=(xvfb libx11-dev libxtst-dev libxxf86vm-dev libxrandr-dev libgtest-dev dpkg-dev man-db lintian xautolock suckless-tools
+test_packages=(xvfb libx11-dev libxtst-dev libxxf86vm-dev libxrandr-dev libxss-dev libgtest-dev dpkg-dev man-db lintian
+    xautolock suckless-tools xss-lock i3lock xscreensaver dbus python3-gi
     xserver-xorg-core xserver-xorg-video-dummy weston xwayland sway x11-xserver-utils
-    xfwm4 openbox picom i3-wm dbus)
-# heavy, so only script/servers and CI install them; the suite skips KDE's and
-# GNOME's cases without them
-desktop_packages=(kwin-wayland kwin-x11 mutter dbus python3-gi)
+    xfwm4 openbox picom i3-wm)
+# heavy, so only script/servers and CI install them; the suite skips KDE's,
+# GNOME's, MATE's, LXQt's and Cinnamon's cases without them
+desktop_packages=(kwin-wayland kwin-x11 mutter dbus python3-gi
+    mate-session-manager mate-panel marco caja lxqt-session lxqt-panel pcmanfm-qt
+    cinnamon-session cinnamon nemo)
 
 # install the Debian packages that are missing, or say how to
 need_packages() {
@@ -136,6 +139,20 @@ fetch_debian_source() {
 # as real hardware's drivers do; the tests look there too
 dummy_cache=${XDG_CACHE_HOME:-$HOME/.cache}/cubesaver/xf86-video-dummy-switching
 export CUBESAVER_XORG_MODULES=$dummy_cache/modules
+
+# the user that desktop sessions and xscreensaver run as in the suite, as a
+# person's session does: a system account with no login and no home of its
+# own (each case gives it one); without it those cases are skipped
+desktop_user=cubesaver-desktop
+need_desktop_user() {
+    id -u "$desktop_user" >/dev/null 2>&1 && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "cubesaver: no user $desktop_user; run: sudo useradd --system --user-group --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin $desktop_user" >&2
+        return 0
+    fi
+    useradd --system --user-group --no-create-home --home-dir /nonexistent \
+        --shell /usr/sbin/nologin "$desktop_user"
+}
 
 # the switching dummy driver for the Xorg cases; without it they are skipped
 # and say why
