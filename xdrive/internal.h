@@ -5,6 +5,7 @@
 
 #include <pwd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,12 @@ std::string temp_dir();
 // output on /dev/null (or the log)
 pid_t launch(const std::vector<std::string> &argv, const std::vector<std::string> &env = {},
              int keep_fd = -1, const std::string &log = "/dev/null");
+// starts a server that writes one line to a descriptor it is given, the
+// arguments that name the descriptor made by with_fd, and returns the line,
+// or "" where none came
+std::string line_from_started(xserver &server, const std::vector<std::string> &argv,
+                              const std::function<std::vector<std::string>(int fd)> &with_fd,
+                              const std::vector<std::string> &env, const std::string &log);
 // a connection to the display, waiting for it to take one
 Display *open_display(const std::string &name);
 // the setup's window manager and its windows on a started server

@@ -6,7 +6,6 @@
 
 #include <X11/Xlib.h>
 #include <X11/extensions/scrnsaver.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -96,22 +95,13 @@ std::string cannot_lock(locker with)
 
 void start_system_bus(xserver &server)
 {
-    int fds[2];
-    if (pipe(fds) != 0)
-        throw std::runtime_error("pipe failed");
-    server.pids.push_back(launch({"dbus-daemon", "--config-file=" + write_bus_config(server.dir),
-                                  "--nofork", "--print-address=" + std::to_string(fds[1])},
-                                 {}, fds[1], server.dir + "/dbus-daemon.log"));
-    close(fds[1]);
-    std::string address;
-    char c;
-    pollfd ready{fds[0], POLLIN, 0};
-    while (poll(&ready, 1, 20000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n')
-        address += c;
-    close(fds[0]);
+    const std::string log = server.dir + "/dbus-daemon.log";
+    const std::string address = line_from_started(
+        server, {"dbus-daemon", "--config-file=" + write_bus_config(server.dir), "--nofork"},
+        [](int fd) { return std::vector<std::string>{"--print-address=" + std::to_string(fd)}; },
+        {}, log);
     if (address.empty())
-        throw std::runtime_error("dbus-daemon did not start: " +
-                                 read_file(server.dir + "/dbus-daemon.log"));
+        throw std::runtime_error("dbus-daemon did not start: " + read_file(log));
     server.system_bus = "DBUS_SYSTEM_BUS_ADDRESS=" + address;
     server.logind = start_helper(server, "logind.py", {server.system_bus});
 }

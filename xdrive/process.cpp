@@ -67,6 +67,27 @@ pid_t launch(const std::vector<std::string> &argv, const std::vector<std::string
     return pid;
 }
 
+std::string line_from_started(xserver &server, const std::vector<std::string> &argv,
+                              const std::function<std::vector<std::string>(int fd)> &with_fd,
+                              const std::vector<std::string> &env, const std::string &log)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        throw std::runtime_error("pipe failed");
+    std::vector<std::string> all = argv;
+    const std::vector<std::string> fd_args = with_fd(fds[1]);
+    all.insert(all.begin() + 1, fd_args.begin(), fd_args.end());
+    server.pids.push_back(launch(all, env, fds[1], log));
+    close(fds[1]);
+    std::string line;
+    char c;
+    pollfd ready{fds[0], POLLIN, 0};
+    while (poll(&ready, 1, 30000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n')
+        line += c;
+    close(fds[0]);
+    return line;
+}
+
 namespace
 {
 

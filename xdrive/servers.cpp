@@ -2,7 +2,6 @@
 #include "internal.h"
 
 #include <X11/Xlib.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -21,22 +20,16 @@ namespace
 
 // a server that writes its display number to -displayfd once it takes
 // connections; its output goes to a log in the server's folder
-std::string display_from_fd(std::vector<std::string> argv, const std::vector<std::string> &env,
-                            xserver &server)
+std::string display_from_fd(const std::vector<std::string> &argv,
+                            const std::vector<std::string> &env, xserver &server)
 {
     const std::string log = server.dir + "/" + argv[0] + ".out";
-    int fds[2];
-    if (pipe(fds) != 0)
-        throw std::runtime_error("pipe failed");
-    argv.insert(argv.begin() + 1, {"-displayfd", std::to_string(fds[1])});
-    server.pids.push_back(launch(argv, env, fds[1], log));
-    close(fds[1]);
-    std::string number;
-    char c;
-    pollfd ready{fds[0], POLLIN, 0};
-    while (poll(&ready, 1, 30000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n')
-        number += c;
-    close(fds[0]);
+    const std::string number = line_from_started(
+        server, argv,
+        [](int fd) {
+            return std::vector<std::string>{"-displayfd", std::to_string(fd)};
+        },
+        env, log);
     if (number.empty())
         throw std::runtime_error(argv[0] + " did not start: " + read_file(log));
     return ":" + number;
