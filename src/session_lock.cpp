@@ -10,8 +10,6 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace
@@ -70,15 +68,9 @@ void watch_logind()
                               heard_lock, nullptr, nullptr);
     sd_bus_match_signal_async(watch.bus, nullptr, logind, manager_path, manager, "PrepareForSleep",
                               heard_sleep, nullptr, nullptr);
-    // the session as logind's own tools find it
-    const char *id = std::getenv("XDG_SESSION_ID");
-    if (id && *id)
-        sd_bus_call_method_async(watch.bus, nullptr, logind, manager_path, manager, "GetSession",
-                                 heard_session, nullptr, "s", id);
-    else
-        sd_bus_call_method_async(watch.bus, nullptr, logind, manager_path, manager,
-                                 "GetSessionByPID", heard_session, nullptr, "u",
-                                 static_cast<uint32_t>(getpid()));
+    // the session we run in, as xss-lock finds its own
+    sd_bus_call_method_async(watch.bus, nullptr, logind, manager_path, manager, "GetSessionByPID",
+                             heard_session, nullptr, "u", static_cast<uint32_t>(getpid()));
 }
 
 void watch_screen_saver(Display *dpy)
