@@ -79,7 +79,7 @@ void give_back_display()
     static std::atomic_flag given_back = ATOMIC_FLAG_INIT;
     if (given_back.test_and_set())
         return;
-    let_go_of_input();
+    before_library_exit();
     allegro_exit();
     restore_display();
 }

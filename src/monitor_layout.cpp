@@ -6,6 +6,7 @@
 
 #include <X11/extensions/Xrandr.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -171,6 +172,22 @@ void record_layout(Display *dpy)
         record.transforms.push_back(has_transforms ? transform_of(dpy, crtc) : nullptr);
     }
     XSync(dpy, False);
+}
+
+// a window manager with a monitor configuration of its own (muffin) may
+// shrink the screen to the switched monitors while the program runs, and the
+// library switches its mode back only into a screen that holds it
+void grow_screen_back()
+{
+    if (!record.dpy)
+        return;
+    int width, height;
+    size_of_screen(width, height);
+    if (width >= record.width && height >= record.height)
+        return;
+    XRRSetScreenSize(record.dpy, DefaultRootWindow(record.dpy), std::max(width, record.width),
+                     std::max(height, record.height), record.width_mm, record.height_mm);
+    XSync(record.dpy, False);
 }
 
 // the record serves once, and is let go of then

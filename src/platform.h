@@ -17,9 +17,9 @@ const char *screen_too_small(int width, int height);
 void record_display();
 // right after the mode is set
 void after_mode_set();
-// first of all at the end: the keyboard and pointer let go of, so that a
-// locker started at that moment can take them
-void let_go_of_input();
+// first of all at the end, before the library's shutdown: the keyboard and
+// pointer let go of, so that a locker started at that moment can take them
+void before_library_exit();
 // after the library's shutdown has put the mode back
 void restore_display();
 // once, just before the first snapshot: motion from here on counts

@@ -49,9 +49,10 @@ void after_mode_set()
         watch_stacking(open_own_connection(), top, picture);
 }
 
-void let_go_of_input()
+void before_library_exit()
 {
     release_input();
+    grow_screen_back();
 }
 
 void restore_display()

@@ -33,7 +33,7 @@ void after_mode_set()
     set_mouse_speed(1, 1);
 }
 
-void let_go_of_input()
+void before_library_exit()
 {
 }
 

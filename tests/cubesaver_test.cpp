@@ -22,7 +22,8 @@ struct screen_case {
     // where the pointer is before the program starts, on the input screen
     int pointer_x = -1;
     int pointer_y = -1;
-    // a display daemon shrinks the screen to one monitor while it runs
+    // a window manager with a monitor configuration of its own (muffin)
+    // shrinks the screen to the switched monitors while it runs
     bool screen_shrunk = false;
     // another client's window over or beside the picture
     intruder who = intruder::none;
@@ -354,7 +355,7 @@ TEST_P(ending, only_a_move_ends_it_one_pixel_any_way)
         SCOPED_TRACE(testing::Message() << "move " << move[0] << "," << move[1]);
         running run(GetParam());
         if (GetParam().screen_shrunk)
-            set_screen_size(run.server.display, 1024, 768);
+            set_screen_size(run.server.display, picture_width, picture_height);
         // another window makes a compositor repaint and hand over its pointer
         flash_window(run.server.display);
         ASSERT_EQ(wait_exit(run.child, 0.5), -1) << "ended with no move";
@@ -384,6 +385,7 @@ const std::vector<screen_case> ending_servers{
     screen_case{xorg_16, 0, 767},
     screen_case{xorg_two, 2047, 767},
     screen_case{xorg_two, 2047, 767, shrunk_while_it_runs},
+    screen_case{xorg_24, 1023, 767, shrunk_while_it_runs},
     screen_case{xorg_offset, 1500, 800},
     screen_case{xorg_portrait, 1791, 1023},
     screen_case{xorg_scaled, 2559, 767},
