@@ -36,13 +36,14 @@ bool covers_picture(const XWindowAttributes &a)
 // its frames, a bar's among them, override-redirect
 bool frames_a_client(Window window)
 {
+    // no client has ever been managed where the atom does not exist
+    const Atom state = XInternAtom(watch.dpy, "WM_STATE", True);
     Window root, parent, *children;
     unsigned count;
-    if (!XQueryTree(watch.dpy, window, &root, &parent, &children, &count))
+    if (state == None || !XQueryTree(watch.dpy, window, &root, &parent, &children, &count))
         return false;
-    const Atom state = XInternAtom(watch.dpy, "WM_STATE", True);
     bool found = false;
-    for (unsigned i = 0; i < count && !found && state != None; ++i) {
+    for (unsigned i = 0; i < count && !found; ++i) {
         Atom type;
         int format;
         unsigned long items, after;

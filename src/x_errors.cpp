@@ -69,19 +69,17 @@ const char *describe_error(Display *dpy, const XErrorEvent &error)
 {
     char what[80] = "";
     XGetErrorText(dpy, error.error_code, what, sizeof what);
-    // xlib's own database names the requests, as its default handler does
-    std::string key = std::to_string(error.request_code);
-    std::string request = "request " + key;
-    if (error.request_code >= 128) {
-        const std::string extension = extension_name(dpy, error.request_code);
-        key = extension + "." + std::to_string(error.minor_code);
-        request = (extension.empty() ? "an extension" : extension) + " request " +
-                  std::to_string(error.minor_code);
-    }
+    // xlib's own database names the requests, as its default handler does:
+    // a core one by its number, an extension's by the extension and its minor
+    const bool core = error.request_code < 128;
+    const std::string extension = core ? "" : extension_name(dpy, error.request_code);
+    const std::string number = std::to_string(core ? error.request_code : error.minor_code);
+    const std::string key = core ? number : extension + "." + number;
     char name[80] = "";
     XGetErrorDatabaseText(dpy, "XRequest", key.c_str(), "", name, sizeof name);
-    if (name[0])
-        request = error.request_code >= 128 ? key.substr(0, key.find('.')) + " " + name : name;
+    std::string request = name[0] ? name : "request " + number;
+    if (!core)
+        request = (extension.empty() ? "an extension" : extension) + " " + request;
     static char text[256];
     std::snprintf(text, sizeof text, "%s from %s", what, request.c_str());
     return text;
