@@ -626,14 +626,6 @@ class locking : public on_server<lock_case>
     }
 };
 
-// a shell script that runs the line
-std::string write_script(const std::string &path, const std::string &line)
-{
-    std::ofstream(path) << "#!/bin/sh\n" << line << "\n";
-    chmod(path.c_str(), 0755);
-    return path;
-}
-
 // a locker gives up when another client holds the keyboard: i3lock after 2.5
 // s, slock after 0.6 s; one still there after this long holds it
 constexpr double locker_gives_up = 3;
@@ -774,9 +766,7 @@ TEST_P(stopping, gives_the_display_back_and_ends_as_the_cause_says)
     const int signal = GetParam().signal;
     // a whole desktop session takes seconds to start, and what it adds is not
     // in the signal's timing
-    const window_manager wm = GetParam().server.wm;
-    const bool session =
-        wm == window_manager::mate || wm == window_manager::lxqt || wm == window_manager::cinnamon;
+    const bool session = is_desktop_session(GetParam().server.wm);
     const int attempts = signal == window_destroyed ? 10 : session ? 2 : 5;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         SCOPED_TRACE(testing::Message() << "attempt " << attempt);

@@ -1,11 +1,13 @@
-// desktops as people run them: a window manager, its compositor or bar, and
-// two ordinary windows, one of them beyond the 640 columns a switch leaves
+// desktops as people run them: a window manager, its compositor or bar, or a
+// whole session, and ordinary windows of the kinds a switch treats each in its
+// own way
 #include "internal.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <fstream>
 #include <pwd.h>
 #include <stdexcept>
@@ -79,34 +81,34 @@ std::string write_i3_config(const std::string &dir)
     return path;
 }
 
-// whether a window of the given _NET_WM_WINDOW_TYPE_ is among the managed ones
-bool window_of_type(Display *display, const std::string &type)
+// the 32-bit values of a window's property of the given type, or none
+std::vector<unsigned long> property_values(Display *display, Window window, const char *name,
+                                           Atom type)
 {
-    Atom kind;
+    Atom found;
     int format;
     unsigned long count, after;
     unsigned char *data = nullptr;
-    std::vector<Window> clients;
-    if (XGetWindowProperty(display, DefaultRootWindow(display),
-                           XInternAtom(display, "_NET_CLIENT_LIST", False), 0, 4096, False,
-                           XA_WINDOW, &kind, &format, &count, &after, &data) == Success &&
-        kind == XA_WINDOW) {
-        const auto *ids = reinterpret_cast<const unsigned long *>(data);
-        clients.assign(ids, ids + count);
+    std::vector<unsigned long> values;
+    if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 4096, False, type,
+                           &found, &format, &count, &after, &data) == Success &&
+        found == type && format == 32) {
+        const auto *items = reinterpret_cast<const unsigned long *>(data);
+        values.assign(items, items + count);
     }
     if (data)
         XFree(data);
+    return values;
+}
+
+// whether a window of the given _NET_WM_WINDOW_TYPE_ is among the managed ones
+bool window_of_type(Display *display, const std::string &type)
+{
     const Atom wanted = XInternAtom(display, ("_NET_WM_WINDOW_TYPE_" + type).c_str(), False);
-    for (Window client : clients) {
-        data = nullptr;
-        const bool match =
-            XGetWindowProperty(display, client, XInternAtom(display, "_NET_WM_WINDOW_TYPE", False),
-                               0, 1, False, XA_ATOM, &kind, &format, &count, &after,
-                               &data) == Success &&
-            count == 1 && *reinterpret_cast<const unsigned long *>(data) == wanted;
-        if (data)
-            XFree(data);
-        if (match)
+    for (unsigned long client :
+         property_values(display, DefaultRootWindow(display), "_NET_CLIENT_LIST", XA_WINDOW)) {
+        const auto types = property_values(display, client, "_NET_WM_WINDOW_TYPE", XA_ATOM);
+        if (!types.empty() && types[0] == wanted)
             return true;
     }
     return false;
@@ -197,22 +199,12 @@ void start_window_manager(xserver &server)
 // whether the window manager says the window is maximised both ways
 bool maximised(Display *display, Window window)
 {
-    Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char *data = nullptr;
-    int found = 0;
-    if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_STATE", False), 0, 64,
-                           False, XA_ATOM, &type, &format, &count, &after, &data) == Success &&
-        type == XA_ATOM) {
-        const auto *states = reinterpret_cast<const unsigned long *>(data);
-        for (unsigned long i = 0; i < count; ++i)
-            found += states[i] == XInternAtom(display, "_NET_WM_STATE_MAXIMIZED_VERT", False) ||
-                     states[i] == XInternAtom(display, "_NET_WM_STATE_MAXIMIZED_HORZ", False);
-    }
-    if (data)
-        XFree(data);
-    return found == 2;
+    const auto states = property_values(display, window, "_NET_WM_STATE", XA_ATOM);
+    const auto has = [&](const char *state) {
+        return std::find(states.begin(), states.end(), XInternAtom(display, state, False)) !=
+               states.end();
+    };
+    return has("_NET_WM_STATE_MAXIMIZED_VERT") && has("_NET_WM_STATE_MAXIMIZED_HORZ");
 }
 
 // a window as an ordinary program maps it, asking for its own place
@@ -314,9 +306,7 @@ std::string cannot_run_desktop(window_manager wm)
     for (const std::string &program : needs[static_cast<int>(wm)])
         if (access(("/usr/bin/" + program).c_str(), X_OK) != 0)
             return program + " is not installed (script/servers and .ci/run install it)";
-    const bool session =
-        wm == window_manager::mate || wm == window_manager::lxqt || wm == window_manager::cinnamon;
-    return session ? cannot_run_as_desktop_user() : "";
+    return is_desktop_session(wm) ? cannot_run_as_desktop_user() : "";
 }
 
 void start_desktop(xserver &server)
@@ -367,6 +357,12 @@ void start_desktop(xserver &server)
 }
 
 } // namespace xdrive_internal
+
+bool is_desktop_session(window_manager wm)
+{
+    return wm == window_manager::mate || wm == window_manager::lxqt ||
+           wm == window_manager::cinnamon;
+}
 
 std::vector<std::string> window_places(const xserver &server)
 {

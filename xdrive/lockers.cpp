@@ -42,7 +42,6 @@ std::string write_bus_config(const std::string &dir)
 // a locker as xss-lock starts it, through a script that notes its process
 std::string locker_command(const xserver &server, locker with)
 {
-    const std::string script = server.dir + "/locker";
     std::string program = "/usr/bin/i3lock --nofork";
     if (with == locker::slock) {
         // a copy, as the installed file carries a capability a process here may not take
@@ -50,10 +49,8 @@ std::string locker_command(const xserver &server, locker with)
         if (std::system(("cp /usr/bin/slock " + program).c_str()) != 0)
             throw std::runtime_error("cannot copy slock");
     }
-    std::ofstream(script) << "#!/bin/sh\necho $$ >>" << server.dir << "/lockers\nexec " << program
-                          << "\n";
-    chmod(script.c_str(), 0755);
-    return script;
+    return write_script(server.dir + "/locker",
+                        "echo $$ >>" + server.dir + "/lockers\nexec " + program);
 }
 
 // until the stand-in for logind has seen the call, as a locker asks logind
@@ -69,6 +66,13 @@ void wait_for_logind_call(const xserver &server, const std::string &call, const 
 }
 
 } // namespace
+
+std::string write_script(const std::string &path, const std::string &lines)
+{
+    std::ofstream(path) << "#!/bin/sh\n" << lines << "\n";
+    chmod(path.c_str(), 0755);
+    return path;
+}
 
 std::string cannot_lock(locker with)
 {

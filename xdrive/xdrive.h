@@ -47,6 +47,8 @@ enum class monitors {
 // panels and desktop windows, as a user of their own: MATE (marco), LXQt
 // (openbox), Cinnamon (muffin)
 enum class window_manager { none, xfwm4, openbox, i3, mutter, kwin, mate, lxqt, cinnamon };
+// whether it is a whole desktop session, not a window manager alone
+bool is_desktop_session(window_manager wm);
 
 struct server_setup {
     server_kind kind;
@@ -139,6 +141,8 @@ std::string cannot_lock(locker with);
 // a system bus of the server's own, as DBUS_SYSTEM_BUS_ADDRESS in
 // server.system_bus, with a stand-in for logind on it
 void start_system_bus(xserver &server);
+// a shell script at path that runs the lines; its path
+std::string write_script(const std::string &path, const std::string &lines);
 // the locker waiting, with the notifier as xss-lock's where one is given
 void start_lock_watch(xserver &server, locker with, const std::string &notifier = "");
 void pull_trigger(xserver &server, lock_trigger trigger);
